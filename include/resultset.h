@@ -1,0 +1,118 @@
+// The query-access layer: field values, a stored-result cursor over one
+// MySQL connection, and connection opening. Every database failure is
+// reported here with a fixed diagnostic and ends the process with status 1,
+// so callers carry no error handling for database work.
+#ifndef TALLYPLOT_INCLUDE_RESULTSET_H_
+#define TALLYPLOT_INCLUDE_RESULTSET_H_
+
+#include <mysql.h>
+
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+typedef unsigned char byte;
+
+// One field value: its own copy of the text, or absent for SQL NULL.
+class Variant {
+ public:
+  Variant();
+  Variant(const char* datap);  // NOLINT: implicit by design, like the rows.
+  Variant(const Variant& other);
+  ~Variant();
+  Variant operator=(const Variant& other);
+
+  // Absent converts to the empty text.
+  operator std::string() const;
+  // Converts as atof does; absent converts to 0.0.
+  operator double() const;
+
+ private:
+  char* data;
+};
+
+// Writes the text conversion of v.
+std::ostream& operator<<(std::ostream& stream, Variant v);
+
+// Magnitude of d, used by the label placement.
+double abs(double d);
+
+// Closes a connection opened by ResultSet::makeConn.
+struct ConnectionCloser {
+  void operator()(MYSQL* conn) const;
+};
+
+// An open connection; closed (with a proper goodbye to the server) when the
+// handle goes. The MYSQL object never moves after mysql_init.
+typedef std::unique_ptr<MYSQL, ConnectionCloser> Connection;
+
+// One stored result, shared by every ResultSet copy that walks it.
+class StoredResult;
+
+// A query text builder, the stored result of the last query and a row
+// cursor over one caller-owned connection.
+class ResultSet {
+ public:
+  ResultSet();
+  explicit ResultSet(MYSQL* conn_p);
+  ResultSet(std::string q, MYSQL* conn_p);
+  ResultSet(const ResultSet& other);
+  ResultSet operator=(const ResultSet& other);
+  ~ResultSet();
+
+  // Opens a connection or ends the process with the connection diagnostic.
+  static Connection makeConn(std::string host, std::string user,
+                             std::string pass, std::string db);
+
+  void setConn(MYSQL* newconn);
+  MYSQL* getConn() const;
+
+  // Runs the builder's text and empties the builder.
+  void store();
+  // Runs q and stores its result; the builder is left alone.
+  void storeQuery(std::string q);
+  // Runs the builder's text and leaves it in the builder.
+  void storeNoRes();
+  // Empties the builder.
+  void clear();
+  // The builder's current text.
+  std::string print() const;
+
+  bool next();
+  bool prev();
+  bool seek(int idx);
+  void rewind();
+  int tell() const;
+  int size() const;
+
+  Variant get(int idx) const;
+  Variant get(std::string name) const;
+  Variant operator[](int idx) const;
+  Variant operator[](std::string name) const;
+  int fieldNumber(std::string name) const;
+
+  // The query text builder: callers write SQL text into it.
+  std::ostringstream query;
+
+ protected:
+  // Makes row idx current by fetching it from the shared result.
+  void fetchRow(int idx);
+  // Copies everything but the builder from other.
+  void copyFrom(const ResultSet& other);
+
+  int numrows;
+  int currentrow;
+  MYSQL* conn;
+  std::shared_ptr<StoredResult> result;
+  // Where the row after the current one starts in the shared result, so
+  // next() repositions in constant time whatever the other copies did.
+  MYSQL_ROW_OFFSET nextoffset;
+  MYSQL_ROW row;
+  std::vector<std::string> names;
+  std::vector<byte*> fields;
+  std::string thisquery;
+};
+
+#endif  // TALLYPLOT_INCLUDE_RESULTSET_H_

@@ -1,0 +1,37 @@
+// The document's destination: checked before any database work and written
+// whole once the document is complete, so a failed run leaves the path as
+// it was.
+#ifndef TALLYPLOT_OUTPUT_FILE_H_
+#define TALLYPLOT_OUTPUT_FILE_H_
+
+#include <string>
+
+// Writes a finished document to a path without ever leaving it half
+// written: regular files are replaced atomically, anything else (a
+// terminal, a pipe, a device) is written in place.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string path);
+
+  // Whether the path can be written: its directory exists and accepts a
+  // new file, or it names an existing non-regular file. Leaves nothing
+  // behind. On false, error() says why.
+  bool checkWritable();
+
+  // Writes content to the path. On false, error() says why and the path
+  // is as it was (for a regular file) and no temporary file remains.
+  bool write(const std::string& content);
+
+  // "Failed to write output file: <path>: <reason>".
+  const std::string& error() const { return error_; }
+
+ private:
+  bool fail(int errnum);
+  bool writeInPlace(const std::string& content);
+  bool replaceAtomically(const std::string& target, const std::string& content);
+
+  std::string path_;
+  std::string error_;
+};
+
+#endif  // TALLYPLOT_OUTPUT_FILE_H_

@@ -1,0 +1,94 @@
+// Helpers shared by the tests that need the throwaway MariaDB server, the
+// built tallyplot binary or Ghostscript.
+#ifndef TALLYPLOT_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define TALLYPLOT_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// The loopback port of the throwaway server the CTest fixture started.
+// Fails the current test (and returns 0) when no server is running.
+int serverPort();
+
+// Points this process's client library at the test server: sets
+// MYSQL_TCP_PORT so connections on the default port reach it.
+void useTestServer();
+
+// Runs one or more ';'-separated SQL statements as root/wqzk over TCP on
+// 127.0.0.1 (no default database). Any error fails the current test with
+// the server's message and the statement.
+void execSql(const std::string& sql);
+
+// A fresh, uniquely named database on the test server, dropped again when
+// the object goes.
+class ScratchDatabase {
+ public:
+  explicit ScratchDatabase(const std::string& prefix = "t");
+  ~ScratchDatabase();
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  const std::string& name() const { return name_; }
+  // Runs statements with this database as the default one.
+  void exec(const std::string& sql) const;
+
+ private:
+  std::string name_;
+};
+
+// What a finished child process left behind.
+struct ProcessResult {
+  int status = -1;       // exit status, or 128 + signal number
+  std::string out;       // everything written to standard output
+  std::string err;       // everything written to standard error
+};
+
+// Runs program with args (argv[0] is program itself unless argv0 is given),
+// with the extra environment variables set (MYSQL_TCP_PORT of the test
+// server is always set), capturing both streams.
+ProcessResult runProcess(const std::string& program,
+                         const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {},
+                         const std::string& argv0 = "");
+
+// Runs the built tallyplot binary.
+ProcessResult runTallyplot(const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env = {});
+
+// The path of the built tallyplot binary.
+std::string tallyplotBinary();
+
+// Ghostscript's verdict on a document.
+struct RenderResult {
+  bool ok = false;       // exit status 0 and no PostScript error reported
+  int pages = 0;         // pages rendered
+  std::string log;       // Ghostscript's combined output
+};
+
+// Renders path with gs -dSAFER -dBATCH -dNOPAUSE on the nullpage device.
+RenderResult renderWithGhostscript(const std::string& path);
+
+// A temporary directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Whole-file helpers; readFile fails the test when the file is missing.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+
+}  // namespace test_support
+
+#endif  // TALLYPLOT_TESTS_SUPPORT_TEST_SUPPORT_H_
