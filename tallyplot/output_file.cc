@@ -1,0 +1,141 @@
+#include "output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The directory part of path, "." when it has none.
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a path finally names, so that replacing it keeps any symbolic
+// link that leads there; the path itself when it does not exist yet.
+std::string resolvedPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+// Writes all of content to fd, retrying short and interrupted writes.
+bool writeAll(int fd, const std::string& content) {
+  const char* next = content.data();
+  size_t left = content.size();
+  while (left > 0) {
+    ssize_t written = ::write(fd, next, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    next += written;
+    left -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// The permissions a newly created file gets from this process.
+mode_t newFileMode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Creates an empty temporary file beside target; returns its descriptor
+// and sets tmpname, or -1 with errno set.
+int createTemporaryBeside(const std::string& target, std::string& tmpname) {
+  std::string name =
+      directoryOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = mkstemp(buffer.data());
+  if (fd >= 0) tmpname = buffer.data();
+  return fd;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
+
+bool OutputFile::fail(int errnum) {
+  error_ = "Failed to write output file: " + path_ + ": " + strerror(errnum);
+  return false;
+}
+
+bool OutputFile::checkWritable() {
+  struct stat info;
+  if (stat(path_.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return fail(EISDIR);
+    if (!S_ISREG(info.st_mode)) return true;  // written in place at the end
+    if (access(path_.c_str(), W_OK) != 0) return fail(errno);
+  } else if (errno != ENOENT) {
+    return fail(errno);
+  }
+  // Prove that the directory takes a new file, without leaving one.
+  std::string tmpname;
+  int fd = createTemporaryBeside(resolvedPath(path_), tmpname);
+  if (fd < 0) return fail(errno);
+  close(fd);
+  unlink(tmpname.c_str());
+  return true;
+}
+
+bool OutputFile::write(const std::string& content) {
+  struct stat info;
+  if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    return writeInPlace(content);
+  }
+  return replaceAtomically(resolvedPath(path_), content);
+}
+
+bool OutputFile::writeInPlace(const std::string& content) {
+  int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno);
+  if (!writeAll(fd, content)) {
+    int errnum = errno;
+    close(fd);
+    return fail(errnum);
+  }
+  if (close(fd) != 0) return fail(errno);
+  return true;
+}
+
+bool OutputFile::replaceAtomically(const std::string& target,
+                                   const std::string& content) {
+  struct stat info;
+  mode_t mode =
+      stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : newFileMode();
+  std::string tmpname;
+  int fd = createTemporaryBeside(target, tmpname);
+  if (fd < 0) return fail(errno);
+  bool ok = fchmod(fd, mode) == 0 && writeAll(fd, content) && fsync(fd) == 0;
+  int errnum = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    errnum = errno;
+  }
+  if (ok && rename(tmpname.c_str(), target.c_str()) != 0) {
+    ok = false;
+    errnum = errno;
+  }
+  if (!ok) {
+    unlink(tmpname.c_str());
+    return fail(errnum);
+  }
+  return true;
+}
