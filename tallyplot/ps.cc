@@ -335,10 +335,10 @@ std::string separator(const std::string& caption) {
 
 // The 15 captions of the fixed series, in series order.
 const char* const kFixedCaptions[] = {
-    "Any exceeded", "Crew training",      "Crewtime",       "Upmass",
-    "Keepalive power", "Stowage",         "Middecks",       "Energy",
-    "Crew-tended energy", "Acoustics",    "C.T. acoustics", "MTL",
-    "Crew-tended MTL", "LTL",             "Crew-tended LTL"};
+    "Any exceeded",       "Crew training", "Crewtime",       "Upmass",
+    "Keepalive power",    "Stowage",       "Middecks",       "Energy",
+    "Crew-tended energy", "Acoustics",     "C.T. acoustics", "MTL",
+    "Crew-tended MTL",    "LTL",           "Crew-tended LTL"};
 
 }  // namespace
 
