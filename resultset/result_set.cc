@@ -46,6 +46,11 @@ void closeConnection(MYSQL* conn) {
   std::exit(1);
 }
 
+// The query-failure diagnostic: the library's error text and the query.
+[[noreturn]] void failQuery(const std::string& error, const std::string& q) {
+  fail("Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + q + "\"\n");
+}
+
 }  // namespace
 
 void ConnectionCloser::operator()(MYSQL* conn) const { closeConnection(conn); }
@@ -121,18 +126,20 @@ void ResultSet::storeQuery(std::string q) {
   names.clear();
   fields.clear();
   currentrow = -1;
+  if (conn == nullptr) {
+    // A ResultSet built without a connection has nowhere to send q.
+    failQuery("no connection", q);
+  }
   int status = mysql_query(conn, q.c_str());
   const char* error = mysql_error(conn);
   if (status != 0 || *error != '\0') {
-    fail("Failure to execute: \n\t" + std::string(error) +
-         "\n\n\tOn query: \"" + q + "\"\n");
+    failQuery(error, q);
   }
   unsigned int columns = mysql_field_count(conn);
   if (columns == 0) return;
   MYSQL_RES* stored = mysql_store_result(conn);
   if (stored == nullptr) {
-    fail("Failure to execute: \n\t" + std::string(mysql_error(conn)) +
-         "\n\n\tOn query: \"" + q + "\"\n");
+    failQuery(mysql_error(conn), q);
   }
   result = std::make_shared<StoredResult>(stored);
   numrows = static_cast<int>(static_cast<uint32_t>(mysql_num_rows(stored)));
