@@ -36,8 +36,14 @@ class Variant {
 // Writes the text conversion of v.
 std::ostream& operator<<(std::ostream& stream, Variant v);
 
+// The layer's own free functions. In a namespace because the standard
+// library already puts abs overloads into the global namespace.
+namespace resultset {
+
 // Magnitude of d, used by the label placement.
 double abs(double d);
+
+}  // namespace resultset
 
 // Closes a connection opened by ResultSet::makeConn.
 struct ConnectionCloser {

@@ -45,4 +45,8 @@ std::ostream& operator<<(std::ostream& stream, Variant v) {
   return stream << static_cast<std::string>(v);
 }
 
+namespace resultset {
+
 double abs(double d) { return d >= 0 ? d : -d; }
+
+}  // namespace resultset

@@ -1,1 +1,184 @@
-// placeholder
+// Unit tests of Variant (field values) and abs: conversions, ownership of
+// the text across copies and assignment, and stream output.
+#include <gtest/gtest.h>
+
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "resultset.h"
+
+namespace {
+
+// What a value built from some text converts to.
+struct ConversionCase {
+  const char* name;
+  const char* text;  // null: an absent value
+  std::string asText;
+  double asDouble;
+};
+
+const ConversionCase kConversions[] = {
+    {"absent", nullptr, "", 0.0},
+    {"empty", "", "", 0.0},
+    {"letters", "abc", "abc", 0.0},
+    {"percent suffix", "12.5%", "12.5%", 12.5},
+    {"leading blank", " 7", " 7", 7.0},
+    {"leading tab and newline", "\t\n7", "\t\n7", 7.0},
+    {"exponent", "1e2", "1e2", 100.0},
+    {"negative", "-3.25", "-3.25", -3.25},
+    {"explicit plus, no leading digit", "+.5", "+.5", 0.5},
+    {"digits then letters", "7abc", "7abc", 7.0},
+    {"dangling exponent", "1e", "1e", 1.0},
+    {"decimal comma is not a separator", "2,5", "2,5", 2.0},
+    {"trailing blank", "42 ", "42 ", 42.0},
+};
+
+TEST(VariantTest, ConvertsToTextAndDouble) {
+  for (const ConversionCase& c : kConversions) {
+    SCOPED_TRACE(c.name);
+    Variant v(c.text);
+    EXPECT_EQ(static_cast<std::string>(v), c.asText);
+    EXPECT_DOUBLE_EQ(static_cast<double>(v), c.asDouble);
+    // Converting does not change the value.
+    EXPECT_EQ(static_cast<std::string>(v), c.asText);
+    EXPECT_DOUBLE_EQ(static_cast<double>(v), c.asDouble);
+  }
+}
+
+TEST(VariantTest, DefaultIsAbsent) {
+  Variant v;
+  EXPECT_EQ(static_cast<std::string>(v), "");
+  EXPECT_EQ(static_cast<double>(v), 0.0);
+}
+
+TEST(VariantTest, ConversionsAreImplicit) {
+  Variant v("12.5");
+  double d = v;
+  std::string s = v;
+  EXPECT_EQ(d, 12.5);
+  EXPECT_EQ(s, "12.5");
+}
+
+TEST(VariantTest, KeepsItsOwnCopyOfTheText) {
+  char buffer[] = "abc";
+  Variant v(buffer);
+  buffer[0] = 'x';
+  EXPECT_EQ(static_cast<std::string>(v), "abc");
+}
+
+TEST(VariantTest, CopyOutlivesItsSource) {
+  for (const ConversionCase& c : kConversions) {
+    SCOPED_TRACE(c.name);
+    auto source = std::make_unique<Variant>(c.text);
+    Variant copy(*source);
+    source.reset();
+    EXPECT_EQ(static_cast<std::string>(copy), c.asText);
+    EXPECT_DOUBLE_EQ(static_cast<double>(copy), c.asDouble);
+  }
+}
+
+TEST(VariantTest, SourceOutlivesItsCopy) {
+  Variant source("12.5%");
+  { Variant copy(source); }
+  EXPECT_EQ(static_cast<std::string>(source), "12.5%");
+}
+
+// One assignment from a value to a target, both given as texts.
+struct AssignmentCase {
+  const char* name;
+  const char* target;
+  const char* source;
+  std::string expected;
+};
+
+const AssignmentCase kAssignments[] = {
+    {"absent onto present", "abc", nullptr, ""},
+    {"present onto absent", nullptr, "1e2", "1e2"},
+    {"present onto present", "abc", "12.5%", "12.5%"},
+    {"empty onto present", "abc", "", ""},
+    {"absent onto absent", nullptr, nullptr, ""},
+};
+
+TEST(VariantTest, AssignmentCopiesTheValue) {
+  for (const AssignmentCase& c : kAssignments) {
+    SCOPED_TRACE(c.name);
+    Variant target(c.target);
+    auto source = std::make_unique<Variant>(c.source);
+    Variant returned = (target = *source);
+    source.reset();  // the target owns its own copy
+    EXPECT_EQ(static_cast<std::string>(target), c.expected);
+    EXPECT_EQ(static_cast<std::string>(returned), c.expected);
+  }
+}
+
+TEST(VariantTest, AssignmentReturnsAnIndependentValue) {
+  Variant target("abc");
+  auto returned = std::make_unique<Variant>(target = Variant("def"));
+  returned.reset();
+  EXPECT_EQ(static_cast<std::string>(target), "def");
+}
+
+TEST(VariantTest, SelfAssignmentLeavesTheValueUnchanged) {
+  for (const char* text : {"abc", "", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(text ? std::string("\"") + text + "\"" : "absent");
+    Variant v(text);
+    Variant& alias = v;
+    Variant returned = (v = alias);
+    std::string expected = text ? text : "";
+    EXPECT_EQ(static_cast<std::string>(v), expected);
+    EXPECT_EQ(static_cast<std::string>(returned), expected);
+  }
+}
+
+TEST(VariantTest, StreamsItsText) {
+  for (const ConversionCase& c : kConversions) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream out;
+    out << Variant(c.text);
+    EXPECT_EQ(out.str(), c.asText);
+  }
+}
+
+TEST(VariantTest, StreamingChainsAndHonoursWidthAndFill) {
+  std::ostringstream out;
+  out << std::setw(5) << std::setfill('.') << Variant("ab") << "|" << Variant()
+      << "|" << std::left << std::setw(4) << Variant("7") << "|";
+  EXPECT_EQ(out.str(), "...ab||7...|");
+}
+
+TEST(VariantTest, StreamingLeavesTheValueUnchanged) {
+  Variant v("1e2");
+  std::ostringstream out;
+  out << v << v;
+  EXPECT_EQ(out.str(), "1e21e2");
+  EXPECT_EQ(static_cast<double>(v), 100.0);
+}
+
+TEST(AbsTest, GivesTheMagnitude) {
+  struct Case {
+    const char* name;
+    double in;
+    double out;
+  };
+  const Case cases[] = {
+      {"negative", -3.5, 3.5},
+      {"positive", 2.0, 2.0},
+      {"zero", 0.0, 0.0},
+      {"tiny negative", -1e-300, 1e-300},
+      {"large negative", -1e300, 1e300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(resultset::abs(c.in), c.out);
+  }
+}
+
+TEST(AbsTest, KeepsTheFraction) {
+  // An integer abs chosen by overload resolution would cut this to 1.
+  double result = resultset::abs(-1.75);
+  EXPECT_EQ(result, 1.75);
+}
+
+}  // namespace

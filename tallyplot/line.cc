@@ -33,7 +33,7 @@ bool isValid(const std::vector<Line>& lines, int line, int point) {
   double val = lines[line].points[point];
   for (size_t n = 0; n < lines.size(); ++n) {
     if (static_cast<int>(n) == line) continue;
-    if (abs(lines[n].points[point] - val) <= kLabelClearance) return false;
+    if (resultset::abs(lines[n].points[point] - val) <= kLabelClearance) return false;
   }
   return true;
 }

@@ -1,1 +1,266 @@
-// placeholder
+// Unit tests of OutputFile: the early writability check, whole-document
+// writes that never leave a half-written or temporary file behind, and
+// in-place writes to targets that are not regular files.
+#include "output_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using test_support::fileExists;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
+
+const char kPrefix[] = "Failed to write output file: ";
+
+// The names in a directory, sorted, without "." and "..".
+std::vector<std::string> listDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) {
+    ADD_FAILURE() << "cannot list " << path;
+    return names;
+  }
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t fileType(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & S_IFMT;
+}
+
+// Runs a test body with the working directory set to dir.
+void inDirectory(const std::string& dir, const std::function<void()>& body) {
+  char previous[PATH_MAX];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  body();
+  ASSERT_EQ(chdir(previous), 0);
+}
+
+// A path that cannot be written, and the reason given for it.
+struct BadTarget {
+  const char* name;
+  std::string path;    // relative to the temporary directory unless absolute
+  std::string reason;  // strerror text
+  bool checkFindsIt;   // whether checkWritable already refuses it
+};
+
+std::vector<BadTarget> badTargets() {
+  return {
+      {"missing directory", "nodir/out.eps", "No such file or directory", true},
+      {"missing nested directory", "a/b/c/out.eps", "No such file or directory",
+       true},
+      {"target is a directory", "adir", "Is a directory", true},
+      {"full device", "/dev/full", "No space left on device", false},
+  };
+}
+
+std::string pathIn(const TempDir& dir, const std::string& path) {
+  return path[0] == '/' ? path : dir.file(path);
+}
+
+TEST(OutputFileTest, CheckAcceptsANewFileAndLeavesNothingBehind) {
+  TempDir dir;
+  OutputFile file(dir.file("out.eps"));
+  EXPECT_TRUE(file.checkWritable()) << file.error();
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{});
+}
+
+TEST(OutputFileTest, CheckLeavesAnExistingFileAlone) {
+  TempDir dir;
+  writeFile(dir.file("out.eps"), "old bytes\n");
+  OutputFile file(dir.file("out.eps"));
+  EXPECT_TRUE(file.checkWritable()) << file.error();
+  EXPECT_EQ(readFile(dir.file("out.eps")), "old bytes\n");
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+}
+
+TEST(OutputFileTest, CheckAcceptsDevicesWrittenInPlace) {
+  for (const char* device : {"/dev/null", "/dev/full"}) {
+    SCOPED_TRACE(device);
+    OutputFile file(device);
+    EXPECT_TRUE(file.checkWritable()) << file.error();
+    EXPECT_EQ(fileType(device), S_IFCHR);
+  }
+}
+
+TEST(OutputFileTest, CheckRefusesPathsThatCannotBeCreated) {
+  for (const BadTarget& target : badTargets()) {
+    if (!target.checkFindsIt) continue;
+    SCOPED_TRACE(target.name);
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("adir").c_str(), 0755), 0);
+    std::string path = pathIn(dir, target.path);
+    OutputFile file(path);
+    EXPECT_FALSE(file.checkWritable());
+    EXPECT_EQ(file.error(), kPrefix + path + ": " + target.reason);
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"adir"});
+    EXPECT_EQ(listDirectory(dir.file("adir")), std::vector<std::string>{});
+  }
+}
+
+TEST(OutputFileTest, WriteFailuresSayWhyAndLeaveNothingBehind) {
+  for (const BadTarget& target : badTargets()) {
+    SCOPED_TRACE(target.name);
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("adir").c_str(), 0755), 0);
+    std::string path = pathIn(dir, target.path);
+    OutputFile file(path);
+    EXPECT_FALSE(file.write("%!PS-Adobe-3.0 EPSF-3.0\n"));
+    EXPECT_EQ(file.error(), kPrefix + path + ": " + target.reason);
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"adir"});
+    EXPECT_EQ(listDirectory(dir.file("adir")), std::vector<std::string>{});
+  }
+}
+
+TEST(OutputFileTest, ErrorNamesThePathAsGiven) {
+  TempDir dir;
+  inDirectory(dir.path(), [] {
+    OutputFile file("./nodir/../nodir/out.eps");
+    EXPECT_FALSE(file.checkWritable());
+    EXPECT_EQ(file.error(), std::string(kPrefix) +
+                                "./nodir/../nodir/out.eps: No such file or "
+                                "directory");
+  });
+}
+
+TEST(OutputFileTest, WritesANewFile) {
+  TempDir dir;
+  OutputFile file(dir.file("out.eps"));
+  ASSERT_TRUE(file.write("line 1\nline 2\n")) << file.error();
+  EXPECT_EQ(readFile(dir.file("out.eps")), "line 1\nline 2\n");
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+}
+
+TEST(OutputFileTest, ReplacesALongerExistingFileWhole) {
+  TempDir dir;
+  writeFile(dir.file("out.eps"), std::string(100000, 'o'));
+  OutputFile file(dir.file("out.eps"));
+  ASSERT_TRUE(file.write("short\n")) << file.error();
+  EXPECT_EQ(readFile(dir.file("out.eps")), "short\n");
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+}
+
+TEST(OutputFileTest, ReplacingKeepsTheFilePermissions) {
+  TempDir dir;
+  writeFile(dir.file("out.eps"), "old\n");
+  ASSERT_EQ(chmod(dir.file("out.eps").c_str(), 0640), 0);
+  OutputFile file(dir.file("out.eps"));
+  ASSERT_TRUE(file.write("new\n")) << file.error();
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("out.eps").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(OutputFileTest, WritesARelativePathInTheWorkingDirectory) {
+  TempDir dir;
+  inDirectory(dir.path(), [] {
+    OutputFile file("out.eps");
+    EXPECT_TRUE(file.checkWritable()) << file.error();
+    EXPECT_TRUE(file.write("relative\n")) << file.error();
+  });
+  EXPECT_EQ(readFile(dir.file("out.eps")), "relative\n");
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+}
+
+TEST(OutputFileTest, WritesThroughASymbolicLinkAndKeepsIt) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.file("real").c_str(), 0755), 0);
+  writeFile(dir.file("real/chart.eps"), "old\n");
+  ASSERT_EQ(symlink("real/chart.eps", dir.file("link.eps").c_str()), 0);
+  OutputFile file(dir.file("link.eps"));
+  ASSERT_TRUE(file.checkWritable()) << file.error();
+  ASSERT_TRUE(file.write("new\n")) << file.error();
+  EXPECT_EQ(fileType(dir.file("link.eps")), S_IFLNK);
+  EXPECT_EQ(readFile(dir.file("real/chart.eps")), "new\n");
+  EXPECT_EQ(listDirectory(dir.path()),
+            (std::vector<std::string>{"link.eps", "real"}));
+  EXPECT_EQ(listDirectory(dir.file("real")),
+            std::vector<std::string>{"chart.eps"});
+}
+
+TEST(OutputFileTest, WritesAFifoInPlace) {
+  TempDir dir;
+  std::string fifo = dir.file("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Larger than a pipe's buffer, so the writer must keep going after short
+  // writes while the reader drains.
+  std::string content;
+  for (int i = 0; content.size() < 300000; ++i) {
+    content += std::to_string(i) + "\n";
+  }
+  std::string received;
+  std::thread reader([&] {
+    int fd = open(fifo.c_str(), O_RDONLY);
+    if (fd < 0) return;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+      received.append(buffer, n);
+    close(fd);
+  });
+  OutputFile file(fifo);
+  EXPECT_TRUE(file.checkWritable()) << file.error();
+  EXPECT_TRUE(file.write(content)) << file.error();
+  reader.join();
+  EXPECT_EQ(received.size(), content.size());
+  EXPECT_TRUE(received == content);
+  EXPECT_EQ(fileType(fifo), S_IFIFO);
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"pipe"});
+}
+
+TEST(OutputFileTest, WritesTheNullDeviceInPlace) {
+  OutputFile file("/dev/null");
+  EXPECT_TRUE(file.write("discarded\n")) << file.error();
+  EXPECT_EQ(fileType("/dev/null"), S_IFCHR);
+}
+
+TEST(OutputFileTest, AFailedWriteKeepsTheExistingFile) {
+  // A file size limit makes writing the new copy fail halfway, even for
+  // root: the old document must stay exactly as it was, and the partial
+  // copy must be gone.
+  TempDir dir;
+  const std::string old(4000, 'o');
+  writeFile(dir.file("out.eps"), old);
+  OutputFile file(dir.file("out.eps"));
+  ASSERT_TRUE(file.checkWritable()) << file.error();
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = 1024;
+  sighandler_t previous = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool written = file.write(std::string(8000, 'n'));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(file.error(), kPrefix + dir.file("out.eps") + ": File too large");
+  EXPECT_TRUE(readFile(dir.file("out.eps")) == old);
+  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+}
+
+}  // namespace

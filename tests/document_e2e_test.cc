@@ -1,1 +1,753 @@
-// placeholder
+// End-to-end tests of the whole document: the built tallyplot binary runs
+// against tables in the throwaway MariaDB server, and every document it
+// writes is checked line by line against what the inserted data must give
+// and rendered by Ghostscript.
+#include <gtest/gtest.h>
+#include <mysql.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ps.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::ProcessResult;
+using test_support::ScratchDatabase;
+
+constexpr int kNull = -1;  // a flag value standing for SQL NULL
+const char kSumsQuery[] = "select * from sums where increment=1";
+
+// One of the fifteen series every chart has, with its table caption.
+struct FixedSeries {
+  const char* name;
+  const char* column;
+  const char* glyph;
+  const char* color;
+  const char* caption;
+};
+
+const FixedSeries kFixed[15] = {
+    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976",
+     "Any exceeded"},
+    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361",
+     "Crew training"},
+    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886", "Crewtime"},
+    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1", "Upmass"},
+    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357",
+     "Keepalive power"},
+    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035", "Stowage"},
+    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165", "Middecks"},
+    {"Energy", "energy_xcd", "circle", "0 0.424 0", "Energy"},
+    {"Crew-Tended Energy", "energy_crewtend_xcd", "asterisk",
+     "0.957 0.678 0.733", "Crew-tended energy"},
+    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604", "Acoustics"},
+    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1",
+     "C.T. acoustics"},
+    {"MTL", "MTL_xcd", "smallsquare", "1 0 1", "MTL"},
+    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5",
+     "Crew-tended MTL"},
+    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094", "LTL"},
+    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0",
+     "Crew-tended LTL"},
+};
+
+std::vector<std::string> fixedColumns() {
+  std::vector<std::string> columns;
+  for (const FixedSeries& f : kFixed) columns.push_back(f.column);
+  return columns;
+}
+
+std::string g(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", value);
+  return buf;
+}
+
+std::string psEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '(' || c == ')') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string sqlText(const char* text) {
+  if (text == nullptr) return "NULL";
+  std::string out = "'";
+  for (const char* p = text; *p; ++p) {
+    if (*p == '\\' || *p == '\'') out += '\\';
+    out += *p;
+  }
+  return out + "'";
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    std::string::size_type end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Rows of a data table, and what the chart must make of them.
+class DataSet {
+ public:
+  explicit DataSet(std::vector<std::string> columns)
+      : columns_(std::move(columns)) {}
+
+  // One row; columns not named in flags hold 0.
+  void add(int selectednum, const std::map<std::string, int>& flags = {},
+           bool idxNull = false) {
+    Row row{selectednum, idxNull, std::vector<int>(columns_.size(), 0)};
+    for (const auto& [column, value] : flags)
+      row.flags.at(indexOf(column)) = value;
+    rows_.push_back(row);
+  }
+  // Adds count rows to a group, the first `exceeded` of them flagged in
+  // column.
+  void addGroup(int selectednum, int count,
+                const std::map<std::string, int>& exceeded = {}) {
+    for (int r = 0; r < count; ++r) {
+      std::map<std::string, int> flags;
+      for (const auto& [column, n] : exceeded) flags[column] = r < n ? 1 : 0;
+      add(selectednum, flags);
+    }
+  }
+  void set(size_t row, const std::string& column, int value) {
+    rows_.at(row).flags.at(indexOf(column)) = value;
+  }
+
+  std::string createSql(const std::string& table) const;
+  std::string insertSql(const std::string& table) const;
+  // The group size: rows with an idx in the lowest selectednum group.
+  int order() const;
+  // One percentage per selectednum group, ascending.
+  std::vector<double> points(const std::string& column) const;
+
+ private:
+  // One inserted row.
+  struct Row {
+    int selectednum;
+    bool idxNull;
+    std::vector<int> flags;
+  };
+  size_t indexOf(const std::string& column) const {
+    auto it = std::find(columns_.begin(), columns_.end(), column);
+    if (it == columns_.end()) ADD_FAILURE() << "no column " << column;
+    return it - columns_.begin();
+  }
+  std::vector<int> groups() const {
+    std::vector<int> keys;
+    for (const Row& r : rows_) keys.push_back(r.selectednum);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+  }
+
+  std::vector<std::string> columns_;
+  std::vector<Row> rows_;
+};
+
+std::string DataSet::createSql(const std::string& table) const {
+  std::string sql = "CREATE TABLE " + table + " (idx INT, selectednum INT";
+  for (const std::string& c : columns_) sql += ", `" + c + "` INT";
+  return sql + ")";
+}
+
+std::string DataSet::insertSql(const std::string& table) const {
+  std::string sql = "INSERT INTO " + table + " VALUES ";
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    const Row& r = rows_[i];
+    sql += (i ? ",(" : "(") +
+           (r.idxNull ? std::string("NULL") : std::to_string(i + 1)) + "," +
+           std::to_string(r.selectednum);
+    for (int f : r.flags)
+      sql += "," + (f == kNull ? "NULL" : std::to_string(f));
+    sql += ")";
+  }
+  return sql;
+}
+
+int DataSet::order() const {
+  const int first = groups().front();
+  int count = 0;
+  for (const Row& r : rows_) count += r.selectednum == first && !r.idxNull;
+  return count;
+}
+
+std::vector<double> DataSet::points(const std::string& column) const {
+  const size_t c = indexOf(column);
+  std::vector<double> points;
+  for (int key : groups()) {
+    double sum = 0;  // a group without any non-NULL flag sums to NULL: 0
+    for (const Row& r : rows_) {
+      if (r.selectednum == key && r.flags[c] != kNull) sum += r.flags[c];
+    }
+    points.push_back(100.0 - (sum / order()) * 100.0);
+  }
+  return points;
+}
+
+// A sums row; a null pointer is SQL NULL.
+struct SumsRow {
+  const char* increment;
+  const char* name;
+  const char* outputfield;
+  const char* red;
+  const char* green;
+  const char* blue;
+  const char* symbol;
+};
+
+// A series the document must draw.
+struct Series {
+  std::string name;
+  std::string color;
+  std::string glyph;
+  std::vector<double> points;
+};
+
+// Label lines by the placement rules: candidates (not ending at exactly
+// 100) in descending order of their points, each labelled at its leftmost
+// point below a falling ceiling that is clear of every other candidate.
+std::vector<std::string> expectedLabels(const std::vector<Series>& all) {
+  std::vector<Series> c;
+  for (const Series& s : all) {
+    if (s.points.back() != 100.0) c.push_back(s);
+  }
+  std::stable_sort(c.begin(), c.end(), [](const Series& a, const Series& b) {
+    return std::lexicographical_compare(b.points.begin(), b.points.end(),
+                                        a.points.begin(), a.points.end());
+  });
+  std::vector<std::string> lines;
+  double upper = 98.5;
+  for (size_t n = 0; n < c.size(); ++n) {
+    for (size_t j = 0; j < c[n].points.size(); ++j) {
+      const double v = c[n].points[j];
+      if (!(v < upper)) continue;
+      bool clear = true;
+      for (size_t m = 0; m < c.size(); ++m) {
+        if (m != n && std::fabs(c[m].points[j] - v) <= 1.5) clear = false;
+      }
+      if (!clear) continue;
+      lines.push_back(std::to_string(j) + " " + g(v) + " (" +
+                      psEscaped(c[n].name) + ") drawLabel");
+      upper = v - 1.5;
+      break;
+    }
+  }
+  return lines;
+}
+
+void appendTable(std::vector<std::string>& out, int numpoints,
+                 const std::vector<std::string>& sumnames) {
+  const std::string s = std::to_string(sumnames.size());
+  const std::string percent(80, '%');
+  const std::vector<std::string> frame = {
+      percent,
+      "%%% Table whatever " + std::string(61, '%'),
+      percent,
+      "",
+      "0.5 inch TEXTCELL add %x",
+      " 7 inch 15 " + s + " add FONTSIZE mul sub %y",
+      " 14 " + s + " add %rows",
+      std::to_string(numpoints) + " %columns",
+      " NUMBERCELL %cellwidth",
+      "0 %header",
+      "() %title",
+      " drawTable",
+      "",
+      "0.5 inch %x",
+      "7 inch 15 " + s + " add FONTSIZE mul sub %y",
+      "14 " + s + " add %rows",
+      "1 %columns",
+      "TEXTCELL %cellwidth",
+      "0 %header",
+      "() %title",
+      "drawTable",
+      "",
+      "0.5 inch %x",
+      "7 inch 15 " + s + " add FONTSIZE mul sub %y",
+      "0 %header",
+      "() %title",
+      "[ %columndata",
+  };
+  out.insert(out.end(), frame.begin(), frame.end());
+  for (const FixedSeries& f : kFixed)
+    out.push_back(std::string(" (") + f.caption + ")");
+  for (const std::string& n : sumnames)
+    out.push_back(" (" + psEscaped(n) + ")");
+  out.push_back("] tableColumn");
+  out.push_back("");
+}
+
+// Everything after the prologue, as the document must hold it.
+std::string expectedBody(const std::vector<Series>& series,
+                         const std::vector<std::string>& sumnames) {
+  std::vector<std::string> out;
+  for (const Series& s : series) {
+    std::string line =
+        s.color + " setrgbcolor (" + psEscaped(s.glyph) + ") 0 [ ";
+    for (double v : s.points) line += g(v) + " ";
+    out.push_back(line + " ] drawLine");
+    out.push_back("");
+  }
+  out.push_back("0 0 0 setrgbcolor");
+  for (const std::string& l : expectedLabels(series)) out.push_back(l);
+  out.insert(out.end(), {"newpath", "drawGrid", "showpage"});
+  appendTable(out, static_cast<int>(series.front().points.size()), sumnames);
+  for (size_t n = 0; n < series.size(); ++n) {
+    out.push_back("0.5 inch TEXTCELL add 7 inch " + std::to_string(n + 1) +
+                  " FONTSIZE mul sub NUMBERCELL");
+    std::string row = "[ ";
+    for (double v : series[n].points) row += "(" + g(v) + ") ";
+    out.insert(out.end(), {row + "]", "tableRow", ""});
+  }
+  out.insert(out.end(), {"", "showpage", "end", "%%EOF"});
+  std::string text;
+  for (const std::string& l : out) text += l + "\n";
+  return text;
+}
+
+// The fifteen fixed series as the data set must give them.
+std::vector<Series> fixedSeries(const DataSet& data) {
+  std::vector<Series> series;
+  for (const FixedSeries& f : kFixed) {
+    series.push_back({f.name, f.color, f.glyph, data.points(f.column)});
+  }
+  return series;
+}
+
+void expectSameLines(const std::string& actual, const std::string& expected) {
+  const std::vector<std::string> a = splitLines(actual);
+  const std::vector<std::string> e = splitLines(expected);
+  for (size_t i = 0; i < std::min(a.size(), e.size()); ++i) {
+    if (a[i] != e[i]) {
+      ADD_FAILURE() << "body line " << i + 1 << ": expected \"" << e[i]
+                    << "\"\n                got \"" << a[i] << "\"";
+      return;
+    }
+  }
+  EXPECT_EQ(a.size(), e.size()) << "body line count";
+  EXPECT_EQ(actual, expected);
+}
+
+// The error text the server gives for a query, asked independently of the
+// program under test.
+std::string serverError(const std::string& db, const std::string& query) {
+  MYSQL* m = mysql_init(nullptr);
+  std::string error;
+  if (mysql_real_connect(m, "127.0.0.1", "root", "wqzk", db.c_str(),
+                         test_support::serverPort(), nullptr, 0) == nullptr) {
+    ADD_FAILURE() << "cannot connect: " << mysql_error(m);
+  } else {
+    mysql_query(m, query.c_str());
+    error = mysql_error(m);
+    if (mysql_field_count(m) != 0) {
+      MYSQL_RES* res = mysql_store_result(m);
+      if (res != nullptr) mysql_free_result(res);
+    }
+  }
+  mysql_close(m);
+  EXPECT_FALSE(error.empty()) << "query unexpectedly accepted: " << query;
+  return error;
+}
+
+std::string queryFailure(const std::string& error, const std::string& query) {
+  return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + query +
+         "\"\n";
+}
+
+std::string pointsQuery(const std::string& table, const std::string& column) {
+  return "select selectednum, sum(" + column + ") from " + table +
+         " group by selectednum order by selectednum asc";
+}
+
+// Two scratch databases (the data database with sums, the output database
+// with the data table), a scratch directory, and the run of the binary.
+class DocumentTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kTable = "runs";
+
+  void SetUp() override {
+    test_support::useTestServer();
+    datadb_ = std::make_unique<ScratchDatabase>("h3data");
+    outdb_ = std::make_unique<ScratchDatabase>("h3out");
+  }
+
+  void load(const DataSet& data) {
+    outdb_->exec(data.createSql(kTable));
+    outdb_->exec(data.insertSql(kTable));
+  }
+  void createSums(const std::string& columns =
+                      "increment INT, name VARCHAR(100), outputfield "
+                      "VARCHAR(100), red VARCHAR(40), green VARCHAR(40), "
+                      "blue VARCHAR(40), symbol VARCHAR(40)") {
+    datadb_->exec("CREATE TABLE sums (id INT AUTO_INCREMENT PRIMARY KEY, " +
+                  columns + ", note VARCHAR(20) DEFAULT 'unused')");
+  }
+  void addSums(const std::vector<SumsRow>& rows) {
+    for (const SumsRow& r : rows) {
+      datadb_->exec(
+          "INSERT INTO sums (increment, name, outputfield, red, green, blue, "
+          "symbol) VALUES (" +
+          sqlText(r.increment) + "," + sqlText(r.name) + "," +
+          sqlText(r.outputfield) + "," + sqlText(r.red) + "," +
+          sqlText(r.green) + "," + sqlText(r.blue) + "," + sqlText(r.symbol) +
+          ")");
+    }
+  }
+
+  ProcessResult run(const std::string& path) {
+    return test_support::runTallyplot({path, "127.0.0.1", "root", "wqzk",
+                                       kTable, datadb_->name(),
+                                       outdb_->name()});
+  }
+
+  // Runs to completion and checks the whole document and its rendering.
+  std::string runAndCheck(const std::vector<Series>& series,
+                          const std::vector<std::string>& sumnames) {
+    const std::string path = dir_.file("chart.eps");
+    ProcessResult result = run(path);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    const std::string doc = test_support::readFile(path);
+    const size_t prologue = std::strlen(kPrologue);
+    EXPECT_EQ(doc.substr(0, prologue), kPrologue);
+    const std::string body = doc.size() > prologue ? doc.substr(prologue) : "";
+    expectSameLines(body, expectedBody(series, sumnames));
+    test_support::RenderResult render =
+        test_support::renderWithGhostscript(path);
+    EXPECT_TRUE(render.ok) << render.log;
+    EXPECT_EQ(render.pages, 2) << render.log;
+    return body;
+  }
+
+  // Runs expecting failure; the output path must be left as it was.
+  void runAndExpectFailure(const std::string& diagnostic, bool preexisting) {
+    const std::string path = dir_.file(preexisting ? "kept.eps" : "new.eps");
+    const std::string before = "%!PS earlier document\n";
+    if (preexisting) test_support::writeFile(path, before);
+    ProcessResult result = run(path);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, diagnostic);
+    EXPECT_EQ(result.err, "");
+    if (preexisting) {
+      EXPECT_EQ(test_support::readFile(path), before);
+    } else {
+      EXPECT_FALSE(test_support::fileExists(path));
+    }
+  }
+
+  test_support::TempDir dir_;
+  std::unique_ptr<ScratchDatabase> datadb_;
+  std::unique_ptr<ScratchDatabase> outdb_;
+};
+
+// 37 groups of 12 rows with scattered flags and NULLs, all fifteen flag
+// columns, and sums rows of which only those with increment 1 count.
+TEST_F(DocumentTest, RealisticDataSet) {
+  std::vector<std::string> columns = fixedColumns();
+  columns.insert(columns.end(), {"power_xcd", "thermal_xcd"});
+  DataSet data(columns);
+  std::mt19937 rng(20040811);
+  for (int group = 1; group <= 37; ++group) {
+    for (int r = 0; r < 12; ++r) {
+      std::map<std::string, int> flags;
+      for (size_t c = 0; c < columns.size(); ++c) {
+        const unsigned threshold = 2 + (group * (c + 3)) % 55;
+        flags[columns[c]] = rng() % 100 < threshold ? 1 : 0;
+        if (rng() % 50 == 0) flags[columns[c]] = kNull;
+      }
+      data.add(group, flags);
+    }
+  }
+  load(data);
+  createSums();
+  addSums({
+      {"1", "Power Margin", "power", "0.2", "0.4", "0.6", "smalldiamond"},
+      {"0", "Ignored Zero", "power", "1", "0", "0", "circle"},
+      {"1", "Thermal (W)", "thermal", "1", "0.5", "0", "cross"},
+      {nullptr, "Ignored Null", "thermal", "1", "0", "0", "circle"},
+      {"0", "Ignored Bad", "x; drop", "red", "", nullptr, "hexagon"},
+      {"2", "Ignored Two", "power", "0", "0", "0", "plus"},
+      {"1", "Upmass Again", "upmass", "0.50", " 0.25\t", "1", "smallasterisk"},
+  });
+  std::vector<Series> series = fixedSeries(data);
+  series.push_back({"Power Margin", "0.2 0.4 0.6", "smalldiamond",
+                    data.points("power_xcd")});
+  series.push_back(
+      {"Thermal (W)", "1 0.5 0", "cross", data.points("thermal_xcd")});
+  series.push_back({"Upmass Again", "0.50  0.25\t 1", "smallasterisk",
+                    data.points("upmass_xcd")});
+  ASSERT_EQ(data.order(), 12);
+  ASSERT_GE(expectedLabels(series).size(), 2u) << "data set labels nothing";
+  runAndCheck(series, {"Power Margin", "Thermal (W)", "Upmass Again"});
+}
+
+TEST_F(DocumentTest, NoSumsRowsGivesFifteenSeriesAndRows) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 4, {{"crewtime_xcd", 1}, {"MTL_xcd", 3}});
+  data.addGroup(2, 4, {{"crewtime_xcd", 2}, {"LTL_xcd", 4}});
+  data.addGroup(3, 4, {{"any_exceeded_inc", 1}, {"crewtime_xcd", 1}});
+  load(data);
+  createSums();
+  const std::string body = runAndCheck(fixedSeries(data), {});
+  int drawLines = 0;
+  int tableRows = 0;
+  for (const std::string& line : splitLines(body)) {
+    drawLines +=
+        line.size() > 11 && line.substr(line.size() - 11) == " ] drawLine";
+    tableRows += line == "tableRow";
+  }
+  EXPECT_EQ(drawLines, 15);
+  EXPECT_EQ(tableRows, 15);
+  EXPECT_NE(body.find("0.773 1520.596 0.886 setrgbcolor (circle) 0 [ 75 50 "
+                      "75  ] drawLine\n"),
+            std::string::npos);
+  // All Resources (100 100 75) is blocked at its only point below the
+  // ceiling by Crew Time (75 50 75), which is labelled at its first point.
+  EXPECT_NE(body.find("0 0 0 setrgbcolor\n0 75 (Crew Time) drawLabel\n"
+                      "newpath\n"),
+            std::string::npos);
+}
+
+TEST_F(DocumentTest, GapsInSelectednumMovePointsLeft) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 4);
+  data.addGroup(2, 4, {{"any_exceeded_inc", 1}});
+  data.addGroup(4, 4, {{"any_exceeded_inc", 2}});
+  data.addGroup(10, 4, {{"any_exceeded_inc", 3}});
+  load(data);
+  createSums();
+  const std::string body = runAndCheck(fixedSeries(data), {});
+  EXPECT_NE(body.find("0.627 0.627 0.976 setrgbcolor (square) 0 [ 100 75 50 "
+                      "25  ] drawLine\n"),
+            std::string::npos);
+  EXPECT_NE(body.find("[ (100) (75) (50) (25) ]\n"), std::string::npos);
+}
+
+// A group whose column is NULL throughout gives 100; a later group larger
+// than the first gives values below 0, written unclamped.
+TEST_F(DocumentTest, NullGroupAndLargerLaterGroup) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 3, {{"stowage_xcd", 1}, {"energy_xcd", 2}});
+  data.addGroup(2, 3);
+  for (size_t r = 3; r < 6; ++r) data.set(r, "stowage_xcd", kNull);
+  data.addGroup(3, 9, {{"energy_xcd", 9}, {"upmass_xcd", 6}});
+  data.add(3, {{"energy_xcd", 2}});  // a flag of 2 counts twice
+  load(data);
+  createSums();
+  const std::string body = runAndCheck(fixedSeries(data), {});
+  EXPECT_NE(body.find("0.718 0.035 0.035 setrgbcolor (cross) 0 [ 66.6667 100 "
+                      "100  ] drawLine\n"),
+            std::string::npos);
+  EXPECT_NE(body.find("0 0.424 0 setrgbcolor (circle) 0 [ 33.3333 100 -266.667 "
+                      " ] drawLine\n"),
+            std::string::npos);
+  EXPECT_NE(body.find("[ (100) (100) (-100) ]\n"), std::string::npos);
+}
+
+// Names with parentheses and backslashes, a NULL name and NULL or empty
+// outputfield values still give a document that renders.
+TEST_F(DocumentTest, AwkwardNamesAreEscapedAndRender) {
+  std::vector<std::string> columns = fixedColumns();
+  columns.insert(columns.end(), {"a_xcd", "b_xcd", "c_xcd", "_xcd"});
+  DataSet data(columns);
+  data.addGroup(1, 4);
+  data.addGroup(2, 4, {{"a_xcd", 1}, {"b_xcd", 2}, {"c_xcd", 3}});
+  load(data);
+  createSums();
+  addSums({
+      {"1", "Odd (open", "a", "1", "0", "0", "circle"},
+      {"1", "Close) \\ back", "b", "0", "1", "0", "square"},
+      {"1", "Bal (x)", "c", "0", "0", "1", "diamond"},
+      {"1", nullptr, nullptr, "0", "0", "0", "plus"},
+      {"1", "Empty field", "", "0", "0", "0", "plus"},
+  });
+  std::vector<Series> series = fixedSeries(data);
+  series.push_back({"Odd (open", "1 0 0", "circle", data.points("a_xcd")});
+  series.push_back({"Close) \\ back", "0 1 0", "square", data.points("b_xcd")});
+  series.push_back({"Bal (x)", "0 0 1", "diamond", data.points("c_xcd")});
+  series.push_back({"", "0 0 0", "plus", data.points("_xcd")});
+  series.push_back({"Empty field", "0 0 0", "plus", data.points("_xcd")});
+  const std::string body = runAndCheck(
+      series, {"Odd (open", "Close) \\ back", "Bal (x)", "", "Empty field"});
+  EXPECT_NE(body.find("0 0 0 setrgbcolor\n"
+                      "1 75 (Odd \\(open) drawLabel\n"
+                      "1 50 (Close\\) \\\\ back) drawLabel\n"
+                      "1 25 (Bal \\(x\\)) drawLabel\n"
+                      "newpath\n"),
+            std::string::npos);
+  EXPECT_NE(body.find(" (Crew-tended LTL)\n (Odd \\(open)\n"
+                      " (Close\\) \\\\ back)\n (Bal \\(x\\))\n ()\n"
+                      " (Empty field)\n] tableColumn\n"),
+            std::string::npos);
+}
+
+// Failures of the query layer: each ends the run with its diagnostic.
+TEST_F(DocumentTest, MissingFixedColumn) {
+  std::vector<std::string> columns = fixedColumns();
+  columns.pop_back();  // no LTL_crewtend_xcd
+  DataSet data(columns);
+  data.addGroup(1, 2);
+  load(data);
+  createSums();
+  const std::string query = pointsQuery(kTable, "LTL_crewtend_xcd");
+  runAndExpectFailure(queryFailure(serverError(outdb_->name(), query), query),
+                      true);
+}
+
+TEST_F(DocumentTest, MissingSumsTable) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 2);
+  load(data);
+  runAndExpectFailure(
+      queryFailure(serverError(datadb_->name(), kSumsQuery), kSumsQuery),
+      false);
+}
+
+TEST_F(DocumentTest, SumsFieldsMissingOrMiscased) {
+  struct Case {
+    const char* name;
+    const char* columns;
+    const char* values;
+    const char* field;
+  };
+  const std::vector<Case> cases = {
+      {"no symbol column",
+       "increment INT, name TEXT, outputfield TEXT, red TEXT, green TEXT, "
+       "blue TEXT",
+       "1, 'S', 'upmass', '0', '0', '0'", "symbol"},
+      {"Name instead of name",
+       "increment INT, Name TEXT, outputfield TEXT, red TEXT, green TEXT, "
+       "blue TEXT, symbol TEXT",
+       "1, 'S', 'upmass', '0', '0', '0', 'circle'", "name"},
+      {"no blue column",
+       "increment INT, name TEXT, outputfield TEXT, red TEXT, green TEXT, "
+       "symbol TEXT",
+       "1, 'S', 'upmass', '0', '0', 'circle'", "blue"},
+  };
+  DataSet data(fixedColumns());
+  data.addGroup(1, 2);
+  load(data);
+  bool preexisting = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    datadb_->exec("DROP TABLE IF EXISTS sums");
+    datadb_->exec(std::string("CREATE TABLE sums (") + c.columns + ")");
+    datadb_->exec(std::string("INSERT INTO sums VALUES (") + c.values + ")");
+    runAndExpectFailure(
+        std::string("No field \"") + c.field + "\" in \"" + kSumsQuery + "\"\n",
+        preexisting = !preexisting);
+  }
+}
+
+// Texts of a sums row that cannot be used end the run with a diagnostic of
+// their own, whatever rows came before.
+TEST_F(DocumentTest, UnusableSumsRows) {
+  struct Case {
+    const char* name;
+    SumsRow row;
+    std::string diagnostic;
+  };
+  const std::vector<Case> cases = {
+      {"unknown glyph",
+       {"1", "Hex", "power", "0", "0", "0", "hexagon"},
+       "Unknown symbol \"hexagon\" for series \"Hex\"\n"},
+      {"glyph in other case",
+       {"1", "Big (C)", "power", "0", "0", "0", "Circle"},
+       "Unknown symbol \"Circle\" for series \"Big (C)\"\n"},
+      {"glyph running code",
+       {"1", "Run", "power", "0", "0", "0", "circle) cvx exec (erasepage"},
+       "Unknown symbol \"circle) cvx exec (erasepage\" for series \"Run\"\n"},
+      {"NULL glyph",
+       {"1", "NoGlyph", "power", "0", "0", "0", nullptr},
+       "Unknown symbol \"\" for series \"NoGlyph\"\n"},
+      {"NULL colour component",
+       {"1", "Col", "power", "1", nullptr, "0", "circle"},
+       "Invalid colour \"1  0\" for series \"Col\"\n"},
+      {"colour running code",
+       {"1", "Code", "power", "1 0 0 setrgbcolor erasepage", "0", "0",
+        "circle"},
+       "Invalid colour \"1 0 0 setrgbcolor erasepage 0 0\" for series "
+       "\"Code\"\n"},
+      {"colour in hex",
+       {"1", "Hx", "power", "0", "0x1", "0", "circle"},
+       "Invalid colour \"0 0x1 0\" for series \"Hx\"\n"},
+      {"injected column name",
+       {"1", "Inj", "power) from runs; -- ", "0", "0", "0", "circle"},
+       "Invalid output field \"power) from runs; -- \" for series \"Inj\"\n"},
+      {"column name with a space",
+       {"1", "Sp", "no such", "0", "0", "0", "circle"},
+       "Invalid output field \"no such\" for series \"Sp\"\n"},
+      {"column name with a backtick and NULL name",
+       {"1", nullptr, "a`b", "0", "0", "0", "circle"},
+       "Invalid output field \"a`b\" for series \"\"\n"},
+  };
+  std::vector<std::string> columns = fixedColumns();
+  columns.push_back("power_xcd");
+  DataSet data(columns);
+  data.addGroup(1, 2, {{"power_xcd", 1}});
+  load(data);
+  bool preexisting = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    datadb_->exec("DROP TABLE IF EXISTS sums");
+    createSums();
+    addSums({{"1", "Fine", "power", "0", "0", "1", "plus"}, c.row});
+    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
+  }
+}
+
+// The column name is checked before its series query is sent; colour and
+// glyph only after it, so a missing column is diagnosed first there.
+TEST_F(DocumentTest, OrderOfTheRowChecks) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 2);
+  load(data);
+  const std::string query = pointsQuery(kTable, "missing_xcd");
+  const std::string failure =
+      queryFailure(serverError(outdb_->name(), query), query);
+  struct Case {
+    const char* name;
+    SumsRow row;
+    std::string diagnostic;
+  };
+  const std::vector<Case> cases = {
+      {"bad column name before bad glyph",
+       {"1", "A", "bad name", "0", "0", "0", "hexagon"},
+       "Invalid output field \"bad name\" for series \"A\"\n"},
+      {"series query before glyph check",
+       {"1", "B", "missing", "0", "0", "0", "hexagon"},
+       failure},
+      {"series query before colour check",
+       {"1", "C", "missing", "red", "0", "0", "circle"},
+       failure},
+  };
+  bool preexisting = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    datadb_->exec("DROP TABLE IF EXISTS sums");
+    createSums();
+    addSums({c.row});
+    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
+  }
+}
+
+}  // namespace

@@ -1,1 +1,157 @@
-int main() { return 0; }
+// Drives the query layer into one of its failures, so a test can run this
+// program as a subprocess and check the diagnostic on both streams and the
+// exit status. Usage:
+//
+//   resultset_probe <scenario> <database> [<query> [<argument>]]
+//
+// It connects as root/wqzk to 127.0.0.1 on the client library's default
+// port. When the scenario does not end the process, it says so on standard
+// error and exits with status 3, so a missing diagnostic cannot pass.
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "resultset.h"
+
+namespace {
+
+// The command line of one probe run.
+struct ProbeArgs {
+  std::string database;
+  std::string query;
+  std::string argument;
+};
+
+Connection connect(const std::string& database,
+                   const std::string& password = "wqzk") {
+  return ResultSet::makeConn("127.0.0.1", "root", password, database);
+}
+
+int argumentNumber(const ProbeArgs& args) {
+  return std::atoi(args.argument.c_str());
+}
+
+// Stores args.query on a fresh connection and hands the cursor to step.
+void withStored(const ProbeArgs& args,
+                const std::function<void(ResultSet&)>& step) {
+  Connection conn = connect(args.database);
+  ResultSet res(conn.get());
+  res.storeQuery(args.query);
+  step(res);
+}
+
+using Scenario = std::function<void(const ProbeArgs&)>;
+
+// Every scenario, by the name given on the command line.
+const std::map<std::string, Scenario>& scenarios() {
+  static const std::map<std::string, Scenario> all = {
+      {"connect",  // the argument is the password
+       [](const ProbeArgs& a) { connect(a.database, a.argument); }},
+      {"next-on-new", [](const ProbeArgs&) { ResultSet().next(); }},
+      {"next",
+       [](const ProbeArgs& a) {
+         withStored(a, [](ResultSet& r) { r.next(); });
+       }},
+      {"seek",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) { r.seek(argumentNumber(a)); });
+       }},
+      {"rewind",
+       [](const ProbeArgs& a) {
+         withStored(a, [](ResultSet& r) { r.rewind(); });
+       }},
+      {"get-before-next",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) { r.get(argumentNumber(a)); });
+       }},
+      {"get-index",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           r.next();
+           r.get(argumentNumber(a));
+         });
+       }},
+      {"index-operator",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           r.next();
+           r[argumentNumber(a)];
+         });
+       }},
+      {"get-name",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           r.next();
+           r.get(a.argument);
+         });
+       }},
+      {"name-operator",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           r.next();
+           r[a.argument];
+         });
+       }},
+      {"get-name-before-next",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) { r.get(a.argument); });
+       }},
+      {"field-number",
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) { r.fieldNumber(a.argument); });
+       }},
+      {"get-after-walk",  // walks off the end, then reads field argument
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           while (r.next()) {
+           }
+           r.get(argumentNumber(a));
+         });
+       }},
+      {"get-after-statement",  // argument: a statement without columns
+       [](const ProbeArgs& a) {
+         withStored(a, [&](ResultSet& r) {
+           r.next();
+           r.storeQuery(a.argument);
+           r.get(0);
+         });
+       }},
+      {"store",
+       [](const ProbeArgs& a) {
+         Connection conn = connect(a.database);
+         ResultSet res(conn.get());
+         res.query << a.query;
+         res.store();
+       }},
+      {"store-no-res",
+       [](const ProbeArgs& a) {
+         Connection conn = connect(a.database);
+         ResultSet res(conn.get());
+         res.query << a.query;
+         res.storeNoRes();
+       }},
+      {"construct",
+       [](const ProbeArgs& a) {
+         Connection conn = connect(a.database);
+         ResultSet res(a.query, conn.get());
+       }},
+  };
+  return all;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 5 || scenarios().count(argv[1]) == 0) {
+    std::cerr << "usage: resultset_probe <scenario> <database> [<query> "
+                 "[<argument>]]\n";
+    return 2;
+  }
+  ProbeArgs args{argv[2], argc > 3 ? argv[3] : "", argc > 4 ? argv[4] : ""};
+  scenarios().at(argv[1])(args);
+  std::cerr << "resultset_probe: scenario " << argv[1]
+            << " ended without a diagnostic\n";
+  return 3;
+}

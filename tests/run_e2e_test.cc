@@ -1,1 +1,641 @@
-// placeholder
+// End-to-end tests of the built tallyplot binary against the test server:
+// the command line, the two connections and their diagnostics, the group
+// size, the password hidden from the process list, and an output path that
+// a failed run leaves exactly as it was.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mysql.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using test_support::fileExists;
+using test_support::ProcessResult;
+using test_support::readFile;
+using test_support::runTallyplot;
+using test_support::ScratchDatabase;
+using test_support::TempDir;
+using test_support::writeFile;
+
+const char kUsageTail[] =
+    " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
+const char kConnectPrefix[] = "Failed to connect to database: Error: ";
+const char kPrevious[] = "%!PS a previous document\n\twith its own bytes\n";
+
+// The fifteen flag columns every data table carries.
+const char* const kFlagColumns[] = {"any_exceeded_inc",       "crewtrng_xcd",
+                                    "crewtime_xcd",           "upmass_xcd",
+                                    "keepalive_xcd",          "stowage_xcd",
+                                    "middecks_xcd",           "energy_xcd",
+                                    "energy_crewtend_xcd",    "acoustics_xcd",
+                                    "acoustics_crewtend_xcd", "MTL_xcd",
+                                    "MTL_crewtend_xcd",       "LTL_xcd",
+                                    "LTL_crewtend_xcd"};
+
+// Closes a connection opened with the C API by the tests themselves.
+struct MysqlCloser {
+  void operator()(MYSQL* conn) const { mysql_close(conn); }
+};
+using RawConnection = std::unique_ptr<MYSQL, MysqlCloser>;
+
+// A connection made without the query layer; its error text, if any, is
+// what the client library says for these settings.
+RawConnection rawConnect(const std::string& database, std::string& error,
+                         const std::string& host = "127.0.0.1",
+                         const std::string& user = "root",
+                         const std::string& pass = "wqzk", int port = 0) {
+  RawConnection conn(mysql_init(nullptr));
+  if (port == 0) port = test_support::serverPort();
+  const char* db = database.empty() ? nullptr : database.c_str();
+  if (mysql_real_connect(conn.get(), host.c_str(), user.c_str(), pass.c_str(),
+                         db, port, nullptr, 0) == nullptr) {
+    error = mysql_error(conn.get());
+    return nullptr;
+  }
+  return conn;
+}
+
+// The client library's error text for a refused connection.
+std::string connectError(const std::string& database,
+                         const std::string& host = "127.0.0.1",
+                         const std::string& user = "root",
+                         const std::string& pass = "wqzk", int port = 0) {
+  std::string error;
+  rawConnect(database, error, host, user, pass, port);
+  return error;
+}
+
+// The server's error text for query in database ("" when it succeeds).
+std::string queryError(const std::string& database, const std::string& query) {
+  std::string error;
+  RawConnection conn = rawConnect(database, error);
+  if (!conn) return "(no connection: " + error + ")";
+  return mysql_query(conn.get(), query.c_str()) == 0 ? ""
+                                                     : mysql_error(conn.get());
+}
+
+// Runs one statement on a raw connection; fails the test on error.
+void rawExec(MYSQL* conn, const std::string& sql) {
+  if (mysql_query(conn, sql.c_str()) != 0) {
+    ADD_FAILURE() << sql << ": " << mysql_error(conn);
+  }
+  if (MYSQL_RES* res = mysql_store_result(conn)) mysql_free_result(res);
+}
+
+// The first field of the first row of query, or "" when there is none.
+std::string rawValue(MYSQL* conn, const std::string& query) {
+  std::string value;
+  if (mysql_query(conn, query.c_str()) != 0) {
+    ADD_FAILURE() << query << ": " << mysql_error(conn);
+    return value;
+  }
+  MYSQL_RES* res = mysql_store_result(conn);
+  if (res == nullptr) return value;
+  MYSQL_ROW row = mysql_fetch_row(res);
+  if (row && row[0]) value = row[0];
+  mysql_free_result(res);
+  return value;
+}
+
+// A loopback port on which nothing listens.
+int unusedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+std::vector<std::string> listDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string flagColumnsDefinition() {
+  std::string columns;
+  for (const char* column : kFlagColumns) {
+    columns += std::string(", `") + column + "` TINYINT DEFAULT 0";
+  }
+  return columns;
+}
+
+// Creates an empty data table of the expected layout; idx may be NULL.
+void createDataTable(const ScratchDatabase& db, const std::string& table) {
+  db.exec("CREATE TABLE `" + table + "` (idx INT NULL, selectednum INT" +
+          flagColumnsDefinition() + ")");
+}
+
+// Creates sums with one selected row over a fixed column and one row that
+// must be ignored.
+void createSums(const ScratchDatabase& db) {
+  db.exec(
+      "CREATE TABLE sums (increment INT, name VARCHAR(64),"
+      " outputfield VARCHAR(64), red VARCHAR(16), green VARCHAR(16),"
+      " blue VARCHAR(16), symbol VARCHAR(32));"
+      "INSERT INTO sums VALUES (1, 'Upmass Again', 'upmass', '1', '0.5', '0',"
+      " 'circle'), (0, 'Ignored', 'nosuch', '0', '0', '0', 'square')");
+}
+
+// A small valid data model: three groups of two rows with a few flags set,
+// in table of output, and a sums table in data.
+void loadValidData(const ScratchDatabase& output, const ScratchDatabase& data,
+                   const std::string& table = "cases") {
+  createDataTable(output, table);
+  output.exec("INSERT INTO `" + table +
+              "` (idx, selectednum, any_exceeded_inc, upmass_xcd, MTL_xcd)"
+              " VALUES (1, 1, 0, 0, 0), (2, 1, 1, 1, 0), (3, 2, 0, 0, 1),"
+              " (4, 2, 1, 0, 1), (5, 3, 0, 0, 0), (6, 3, 1, 1, 0)");
+  createSums(data);
+}
+
+// The two databases of one run, and its six positional settings.
+class RunFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(test_support::serverPort(), 0);
+    output_ = std::make_unique<ScratchDatabase>("out");
+    data_ = std::make_unique<ScratchDatabase>("dat");
+  }
+
+  // The output path followed by host, user, pass, table, db, outputdb.
+  std::vector<std::string> args(const std::string& path,
+                                const std::string& table = "cases",
+                                const std::string& pass = "wqzk") const {
+    return {path,  "127.0.0.1",   "root",         pass,
+            table, data_->name(), output_->name()};
+  }
+
+  std::unique_ptr<ScratchDatabase> output_;
+  std::unique_ptr<ScratchDatabase> data_;
+  TempDir dir_;
+};
+
+// A complete run: silent, status 0, and a document of two pages that
+// Ghostscript renders without error.
+void expectCompleteRun(const ProcessResult& run, const std::string& path) {
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  ASSERT_TRUE(fileExists(path));
+  EXPECT_EQ(readFile(path).rfind("%!PS-Adobe-3.0 EPSF-3.0", 0), 0u);
+  test_support::RenderResult render = test_support::renderWithGhostscript(path);
+  EXPECT_TRUE(render.ok) << render.log;
+  EXPECT_EQ(render.pages, 2) << render.log;
+}
+
+std::string usageText(const std::string& argv0) {
+  return "Usage: " + argv0 + kUsageTail;
+}
+
+TEST_F(RunFixture, WrongArgumentCountsPrintTheUsage) {
+  loadValidData(*output_, *data_);
+  std::vector<std::string> valid = args(dir_.file("out.eps"));
+  valid.push_back("extra");
+  valid.push_back("more");
+  for (size_t count : {0, 2, 3, 4, 5, 6, 8, 9}) {
+    SCOPED_TRACE(std::to_string(count) + " arguments");
+    std::vector<std::string> given(valid.begin(), valid.begin() + count);
+    ProcessResult run = runTallyplot(given);
+    EXPECT_EQ(run.out, usageText(test_support::tallyplotBinary()));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(listDirectory(dir_.path()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(RunFixture, UsageEchoesTheProgramNameAsInvoked) {
+  for (const std::string argv0 : {"tallyplot", "./build dir/tallyplot",
+                                  "/usr/local/bin/tallyplot", "%s%n\\"}) {
+    SCOPED_TRACE(argv0);
+    ProcessResult run = test_support::runProcess(
+        test_support::tallyplotBinary(), {"a", "b"}, {}, argv0);
+    EXPECT_EQ(run.out, usageText(argv0));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 1);
+  }
+}
+
+TEST_F(RunFixture, CompleteRunIsSilentAndReplacesTheFile) {
+  loadValidData(*output_, *data_);
+  std::string path = dir_.file("chart.eps");
+  writeFile(path, kPrevious);
+  expectCompleteRun(runTallyplot(args(path)), path);
+  EXPECT_NE(readFile(path).find("showpage"), std::string::npos);
+  EXPECT_EQ(listDirectory(dir_.path()), std::vector<std::string>{"chart.eps"});
+}
+
+TEST_F(RunFixture, TableNameIsUsedVerbatim) {
+  loadValidData(*output_, *data_);
+  std::string path = dir_.file("chart.eps");
+  expectCompleteRun(runTallyplot(args(path, "`" + output_->name() + "`.cases")),
+                    path);
+}
+
+// What one failed run must write.
+struct Failure {
+  std::string name;
+  std::vector<std::string> args;  // after the output path
+  std::map<std::string, std::string> env;
+  std::string out;
+  std::string err;
+};
+
+// Runs a failing case against an existing and a missing output file; both
+// must be left exactly as they were, with no temporary file beside them.
+void expectFailureKeepsOutput(const TempDir& dir, const Failure& f) {
+  SCOPED_TRACE(f.name);
+  const std::string existing = dir.file("existing.eps");
+  const std::string missing = dir.file("missing.eps");
+  writeFile(existing, kPrevious);
+  for (const std::string& path : {existing, missing}) {
+    SCOPED_TRACE(path);
+    std::vector<std::string> given{path};
+    given.insert(given.end(), f.args.begin(), f.args.end());
+    ProcessResult run = runTallyplot(given, f.env);
+    EXPECT_EQ(run.out, f.out);
+    EXPECT_EQ(run.err, f.err);
+    EXPECT_EQ(run.status, 1);
+  }
+  EXPECT_EQ(readFile(existing), kPrevious);
+  EXPECT_EQ(listDirectory(dir.path()),
+            std::vector<std::string>{"existing.eps"});
+}
+
+std::string queryFailure(const std::string& database,
+                         const std::string& query) {
+  return "Failure to execute: \n\t" + queryError(database, query) +
+         "\n\n\tOn query: \"" + query + "\"\n";
+}
+
+std::string groupQuery(const std::string& table) {
+  return "select count(idx) from " + table + " group by selectednum";
+}
+
+// The six settings with the one at position (0 = host) replaced.
+std::vector<std::string> withSetting(std::vector<std::string> settings,
+                                     size_t position,
+                                     const std::string& value) {
+  settings[position] = value;
+  return settings;
+}
+
+TEST_F(RunFixture, SettingsAreTakenByPosition) {
+  loadValidData(*output_, *data_);
+  std::vector<std::string> six = args("");
+  six.erase(six.begin());
+  const std::string out = output_->name(), data = data_->name();
+  const std::string user = "nobody_" + std::to_string(getpid());
+  const Failure cases[] = {
+      {"host",
+       withSetting(six, 0, "127.0.0.2"),
+       {},
+       "",
+       kConnectPrefix + connectError(out, "127.0.0.2") + "\n"},
+      {"user",
+       withSetting(six, 1, user),
+       {},
+       "",
+       kConnectPrefix + connectError(out, "127.0.0.1", user) + "\n"},
+      {"password",
+       withSetting(six, 2, "wrong"),
+       {},
+       "",
+       kConnectPrefix + connectError(out, "127.0.0.1", "root", "wrong") + "\n"},
+      {"table",
+       withSetting(six, 3, "missing"),
+       {},
+       queryFailure(out, groupQuery("missing")),
+       ""},
+      {"data database",
+       withSetting(six, 4, data + "_missing"),
+       {},
+       "",
+       kConnectPrefix + connectError(data + "_missing") + "\n"},
+      {"output database",
+       withSetting(six, 5, out + "_missing"),
+       {},
+       "",
+       kConnectPrefix + connectError(out + "_missing") + "\n"},
+      {"data table read from the output database",
+       withSetting(withSetting(six, 4, out), 5, data),
+       {},
+       queryFailure(data, groupQuery("cases")),
+       ""},
+      {"output database tried first",
+       withSetting(withSetting(six, 4, data + "_x"), 5, out + "_y"),
+       {},
+       "",
+       kConnectPrefix + connectError(out + "_y") + "\n"},
+  };
+  for (const Failure& f : cases) expectFailureKeepsOutput(dir_, f);
+}
+
+TEST_F(RunFixture, RefusedLoginIsReportedOnStandardError) {
+  loadValidData(*output_, *data_);
+  std::string path = dir_.file("chart.eps");
+  ProcessResult run = runTallyplot(args(path, "cases", "not-the-password"));
+  EXPECT_EQ(run.err.rfind(kConnectPrefix, 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("Access denied"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(fileExists(path));
+}
+
+TEST_F(RunFixture, FailedRunsLeaveTheOutputPathAsItWas) {
+  createDataTable(*output_, "cases");
+  output_->exec(
+      "INSERT INTO cases (idx, selectednum) VALUES (1, 1), (2, 2);"
+      "CREATE TABLE nulls LIKE cases;"
+      "INSERT INTO nulls (idx, selectednum, upmass_xcd) VALUES"
+      " (NULL, 1, 1), (NULL, 1, 0), (3, 2, 0), (4, 2, 1);"
+      "CREATE TABLE empty LIKE cases");
+  // No sums table: the run fails only after every fixed series was drawn.
+  const std::string out = output_->name();
+  const int noServer = unusedPort();
+  auto six = [&](const std::string& table, const std::string& pass) {
+    std::vector<std::string> a = args("", table, pass);
+    return std::vector<std::string>(a.begin() + 1, a.end());
+  };
+  const Failure cases[] = {
+      {"wrong password",
+       six("cases", "wrong"),
+       {},
+       "",
+       kConnectPrefix + connectError(out, "127.0.0.1", "root", "wrong") + "\n"},
+      {"no server on the port",
+       six("cases", "wqzk"),
+       {{"MYSQL_TCP_PORT", std::to_string(noServer)}},
+       "",
+       kConnectPrefix +
+           connectError(out, "127.0.0.1", "root", "wqzk", noServer) + "\n"},
+      {"empty data table",
+       six("empty", "wqzk"),
+       {},
+       "No rows in query \"" + groupQuery("empty") + "\n",
+       ""},
+      {"group size 0",
+       six("nulls", "wqzk"),
+       {},
+       "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n",
+       ""},
+      {"missing sums table",
+       six("cases", "wqzk"),
+       {},
+       queryFailure(data_->name(), "select * from sums where increment=1"),
+       ""},
+  };
+  for (const Failure& f : cases) expectFailureKeepsOutput(dir_, f);
+}
+
+TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
+  loadValidData(*output_, *data_);
+  const std::string path = dir_.file("nodir/chart.eps");
+  const std::string expected =
+      "Failed to write output file: " + path + ": No such file or directory\n";
+  struct Case {
+    const char* name;
+    std::string pass;
+    std::map<std::string, std::string> env;
+  };
+  const Case cases[] = {
+      {"reachable server", "wqzk", {}},
+      {"refused login", "wrong", {}},
+      {"no server", "wqzk", {{"MYSQL_TCP_PORT", std::to_string(unusedPort())}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessResult run = runTallyplot(args(path, "cases", c.pass), c.env);
+    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(listDirectory(dir_.path()), std::vector<std::string>{});
+  }
+}
+
+TEST_F(RunFixture, FullDeviceIsReported) {
+  loadValidData(*output_, *data_);
+  ProcessResult run = runTallyplot(args("/dev/full"));
+  EXPECT_EQ(run.err,
+            "Failed to write output file: /dev/full: No space left on "
+            "device\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(RunFixture, DevStdoutPrintsTheSameDocument) {
+  loadValidData(*output_, *data_);
+  const std::string path = dir_.file("chart.eps");
+  expectCompleteRun(runTallyplot(args(path)), path);
+  ProcessResult run = runTallyplot(args("/dev/stdout"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(run.out == readFile(path))
+      << "standard output differs from the file written for the same data";
+  const std::string printed = dir_.file("printed.eps");
+  writeFile(printed, run.out);
+  test_support::RenderResult render =
+      test_support::renderWithGhostscript(printed);
+  EXPECT_TRUE(render.ok) << render.log;
+  EXPECT_EQ(render.pages, 2) << render.log;
+}
+
+// Holds a named server lock for as long as it lives, so tests that need
+// the default database names never run at the same time.
+class ServerLock {
+ public:
+  explicit ServerLock(const std::string& name) {
+    std::string error;
+    conn_ = rawConnect("", error);
+    if (conn_) rawValue(conn_.get(), "SELECT GET_LOCK('" + name + "', 120)");
+  }
+
+ private:
+  RawConnection conn_;
+};
+
+TEST_F(RunFixture, OneArgumentUsesEveryDefault) {
+  ServerLock lock("tallyplot_default_databases");
+  test_support::execSql(
+      "DROP DATABASE IF EXISTS vetch_output; DROP DATABASE IF EXISTS "
+      "vetch_data; CREATE DATABASE vetch_output; CREATE DATABASE vetch_data");
+  test_support::execSql(
+      "CREATE TABLE vetch_output.fleen (idx INT NULL,"
+      " selectednum INT" +
+      flagColumnsDefinition() +
+      ");"
+      "INSERT INTO vetch_output.fleen (idx, selectednum)"
+      " VALUES (1, 1), (2, 1), (3, 2), (4, 2);"
+      "CREATE TABLE vetch_data.sums (increment INT,"
+      " name TEXT, outputfield TEXT, red TEXT, green TEXT,"
+      " blue TEXT, symbol TEXT)");
+  const std::string path = dir_.file("chart.eps");
+  expectCompleteRun(runTallyplot({path}), path);
+  test_support::execSql("DROP DATABASE vetch_output; DROP DATABASE vetch_data");
+  // Without the default output database the run names it.
+  ProcessResult run = runTallyplot({path});
+  EXPECT_EQ(run.err, kConnectPrefix + connectError("vetch_output") + "\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+// A started tallyplot process, killed and reaped if a test ends early.
+class ChildRun {
+ public:
+  ChildRun(const std::vector<std::string>& args, const std::string& outPath,
+           const std::string& errPath) {
+    std::vector<std::string> argv{test_support::tallyplotBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execv(cargv[0], cargv.data());
+      _exit(127);
+    }
+  }
+  ~ChildRun() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  // Whether the process still runs; reaps it (keeping its status) if not.
+  bool running() {
+    if (pid_ <= 0) return false;
+    if (waitpid(pid_, &raw_, WNOHANG) == 0) return true;
+    pid_ = -1;
+    return false;
+  }
+  // Waits for the end and returns the exit status (128 + signal if killed).
+  int wait() {
+    if (pid_ > 0) waitpid(pid_, &raw_, 0);
+    pid_ = -1;
+    return WIFEXITED(raw_) ? WEXITSTATUS(raw_) : 128 + WTERMSIG(raw_);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int raw_ = 0;
+};
+
+std::vector<std::string> processArguments(pid_t pid) {
+  std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+  std::vector<std::string> args;
+  size_t start = 0;
+  for (size_t end; (end = cmdline.find('\0', start)) != std::string::npos;
+       start = end + 1) {
+    args.push_back(cmdline.substr(start, end - start));
+  }
+  return args;
+}
+
+TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
+  loadValidData(*output_, *data_);
+  test_support::useTestServer();  // the child inherits the port
+  std::string error;
+  RawConnection locker = rawConnect(output_->name(), error);
+  RawConnection watcher = rawConnect(output_->name(), error);
+  ASSERT_TRUE(locker && watcher) << error;
+  rawExec(locker.get(), "LOCK TABLES cases WRITE");
+
+  const std::string path = dir_.file("chart.eps");
+  const std::vector<std::string> given = args(path);
+  ChildRun child(given, dir_.file("out.txt"), dir_.file("err.txt"));
+  ASSERT_GT(child.pid(), 0);
+  const std::string waiting =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
+      output_->name() + "' AND INFO = '" + groupQuery("cases") + "'";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (rawValue(watcher.get(), waiting) != "1") {
+    ASSERT_TRUE(child.running()) << "the run ended before it was blocked";
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::vector<std::string> expected{test_support::tallyplotBinary()};
+  expected.insert(expected.end(), given.begin(), given.end());
+  expected[4] = std::string(given[3].size(), 'x');
+  EXPECT_EQ(processArguments(child.pid()), expected);
+
+  rawExec(locker.get(), "UNLOCK TABLES");
+  int status = child.wait();
+  expectCompleteRun(
+      {status, readFile(dir_.file("out.txt")), readFile(dir_.file("err.txt"))},
+      path);
+}
+
+// Lines of the server's error log that report a connection to database
+// as aborted, i.e. dropped without the client saying goodbye.
+int abortedConnections(MYSQL* conn, const std::string& database) {
+  std::string log = readFile(rawValue(conn, "SELECT @@log_error"));
+  const std::string needle = "to db: '" + database + "'";
+  int count = 0;
+  for (size_t at = log.find(needle); at != std::string::npos;
+       at = log.find(needle, at + 1)) {
+    size_t lineStart = log.rfind('\n', at);
+    lineStart = lineStart == std::string::npos ? 0 : lineStart;
+    if (log.find("Aborted connection", lineStart) < at) ++count;
+  }
+  return count;
+}
+
+TEST_F(RunFixture, CompleteRunClosesBothConnections) {
+  loadValidData(*output_, *data_);
+  ScratchDatabase control("ctl");
+  std::string error;
+  RawConnection watcher = rawConnect("", error);
+  ASSERT_TRUE(watcher) << error;
+  // Control: a client that leaves without a goodbye is logged, so the
+  // check below can see one.
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::string ignored;
+    RawConnection dropped = rawConnect(control.name(), ignored);
+    _exit(dropped ? 0 : 1);
+  }
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+
+  const std::string path = dir_.file("chart.eps");
+  expectCompleteRun(runTallyplot(args(path)), path);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(abortedConnections(watcher.get(), control.name()), 1);
+  EXPECT_EQ(abortedConnections(watcher.get(), output_->name()), 0);
+  EXPECT_EQ(abortedConnections(watcher.get(), data_->name()), 0);
+}
+
+}  // namespace

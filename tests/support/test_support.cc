@@ -1,0 +1,355 @@
+// Helpers shared by the tests: the throwaway server, child processes with
+// both streams captured, Ghostscript rendering and temporary files.
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <mysql.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+extern char** environ;
+
+namespace test_support {
+namespace {
+
+constexpr char kHost[] = "127.0.0.1";
+constexpr char kUser[] = "root";
+constexpr char kPassword[] = "wqzk";
+// Printed by the EndPage hook for every page Ghostscript completes.
+constexpr char kPageMarker[] = "%%TallyplotTestPage";
+
+// The port written by tests/mariadb_server.sh, or 0 when no server runs.
+int readServerPort() {
+  std::ifstream in(std::string(TEST_SERVER_DIR) + "/port");
+  int port = 0;
+  if (!(in >> port) || port <= 0 || port > 65535) return 0;
+  return port;
+}
+
+// Closes a MYSQL handle opened by connect().
+struct MysqlCloser {
+  void operator()(MYSQL* conn) const { mysql_close(conn); }
+};
+using MysqlHandle = std::unique_ptr<MYSQL, MysqlCloser>;
+
+// Opens a connection to the test server with multi-statement support;
+// fails the test and returns null when that is not possible.
+MysqlHandle connect(const std::string& database) {
+  int port = serverPort();
+  if (port == 0) return nullptr;
+  MysqlHandle conn(mysql_init(nullptr));
+  if (!conn) {
+    ADD_FAILURE() << "mysql_init failed";
+    return nullptr;
+  }
+  const char* db = database.empty() ? nullptr : database.c_str();
+  if (!mysql_real_connect(conn.get(), kHost, kUser, kPassword, db, port,
+                          nullptr, CLIENT_MULTI_STATEMENTS)) {
+    ADD_FAILURE() << "cannot connect to the test server on port " << port
+                  << ": " << mysql_error(conn.get());
+    return nullptr;
+  }
+  return conn;
+}
+
+// Sends sql and drains every result it produces; fails the test with the
+// server's message on the first error.
+void runStatements(MYSQL* conn, const std::string& sql) {
+  if (mysql_real_query(conn, sql.data(), sql.size()) != 0) {
+    ADD_FAILURE() << "SQL failed: " << mysql_error(conn) << "\n  in: " << sql;
+    return;
+  }
+  for (;;) {
+    MYSQL_RES* result = mysql_store_result(conn);
+    if (result) {
+      mysql_free_result(result);
+    } else if (mysql_field_count(conn) != 0) {
+      ADD_FAILURE() << "SQL result lost: " << mysql_error(conn)
+                    << "\n  in: " << sql;
+      return;
+    }
+    int next = mysql_next_result(conn);
+    if (next < 0) return;
+    if (next > 0) {
+      ADD_FAILURE() << "SQL failed: " << mysql_error(conn) << "\n  in: " << sql;
+      return;
+    }
+  }
+}
+
+void execSqlIn(const std::string& database, const std::string& sql) {
+  MysqlHandle conn = connect(database);
+  if (conn) runStatements(conn.get(), sql);
+}
+
+// Finds program on PATH unless it already names a file by path.
+std::string resolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path ? path : "/usr/local/bin:/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return program;
+}
+
+// The child's environment: ours, the test server's port, then the extras.
+std::vector<std::string> childEnvironment(
+    const std::map<std::string, std::string>& env) {
+  std::map<std::string, std::string> vars;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string text(*entry);
+    size_t eq = text.find('=');
+    if (eq != std::string::npos) vars[text.substr(0, eq)] = text.substr(eq + 1);
+  }
+  int port = readServerPort();
+  if (port != 0) vars["MYSQL_TCP_PORT"] = std::to_string(port);
+  for (const auto& [key, value] : env) vars[key] = value;
+  std::vector<std::string> result;
+  for (const auto& [key, value] : vars) result.push_back(key + "=" + value);
+  return result;
+}
+
+// Null-terminated pointer array over strings that outlive it.
+std::vector<char*> cStrings(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (std::string& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Runs in the forked child: wires the pipes and replaces the process.
+[[noreturn]] void execChild(const char* path, char* const argv[],
+                            char* const envp[], int outFd, int errFd) {
+  int devNull = open("/dev/null", O_RDONLY);
+  if (devNull >= 0) dup2(devNull, STDIN_FILENO);
+  dup2(outFd, STDOUT_FILENO);
+  dup2(errFd, STDERR_FILENO);
+  execve(path, argv, envp);
+  const char message[] = "test_support: execve failed\n";
+  ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+  (void)ignored;
+  _exit(127);
+}
+
+// Reads both pipes until both reach end of file, whichever fills first.
+void drainPipes(int outFd, int errFd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      ADD_FAILURE() << "poll failed: " << std::strerror(errno);
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+// Waits for pid and encodes its end as an exit status or 128 + signal.
+int waitForChild(pid_t pid) {
+  int raw = 0;
+  while (waitpid(pid, &raw, 0) < 0) {
+    if (errno != EINTR) {
+      ADD_FAILURE() << "waitpid failed: " << std::strerror(errno);
+      return -1;
+    }
+  }
+  if (WIFEXITED(raw)) return WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
+  return -1;
+}
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return remove(path);
+}
+
+// Counts the non-overlapping occurrences of needle in text.
+int countOccurrences(const std::string& text, const std::string& needle) {
+  int count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+int serverPort() {
+  int port = readServerPort();
+  if (port == 0) {
+    ADD_FAILURE() << "no test server: " << TEST_SERVER_DIR
+                  << "/port is missing (run the tests through ctest, which "
+                     "starts the server)";
+  }
+  return port;
+}
+
+void useTestServer() {
+  int port = serverPort();
+  if (port != 0) setenv("MYSQL_TCP_PORT", std::to_string(port).c_str(), 1);
+}
+
+void execSql(const std::string& sql) { execSqlIn("", sql); }
+
+ScratchDatabase::ScratchDatabase(const std::string& prefix) {
+  static int counter = 0;
+  name_ =
+      prefix + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  execSql("DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
+          "`");
+}
+
+ScratchDatabase::~ScratchDatabase() {
+  execSql("DROP DATABASE IF EXISTS `" + name_ + "`");
+}
+
+void ScratchDatabase::exec(const std::string& sql) const {
+  execSqlIn(name_, sql);
+}
+
+ProcessResult runProcess(const std::string& program,
+                         const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env,
+                         const std::string& argv0) {
+  ProcessResult result;
+  std::string path = resolveProgram(program);
+  std::vector<std::string> argvStrings{argv0.empty() ? program : argv0};
+  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<std::string> envStrings = childEnvironment(env);
+  std::vector<char*> argv = cStrings(argvStrings);
+  std::vector<char*> envp = cStrings(envStrings);
+
+  int outPipe[2], errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe failed: " << std::strerror(errno);
+    return result;
+  }
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe failed: " << std::strerror(errno);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    return result;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    execChild(path.c_str(), argv.data(), envp.data(), outPipe[1], errPipe[1]);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (pid < 0) {
+    ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return result;
+  }
+  drainPipes(outPipe[0], errPipe[0], result.out, result.err);
+  result.status = waitForChild(pid);
+  return result;
+}
+
+ProcessResult runTallyplot(const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env) {
+  return runProcess(tallyplotBinary(), args, env);
+}
+
+std::string tallyplotBinary() { return TALLYPLOT_BINARY; }
+
+RenderResult renderWithGhostscript(const std::string& path) {
+  // The hook reports every page the document completes; it survives the
+  // document's own setpagedevice, which only merges the keys it names.
+  const std::string hook = std::string("<< /EndPage { exch pop dup 2 ne { (") +
+                           kPageMarker +
+                           "\\n) print flush } if 2 ne } bind >> "
+                           "setpagedevice";
+  ProcessResult gs =
+      runProcess("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                        "-sDEVICE=nullpage", "-c", hook, "-f", path});
+  RenderResult result;
+  result.log = gs.out + gs.err;
+  result.pages = countOccurrences(gs.out, kPageMarker);
+  result.ok = gs.status == 0 && result.log.find("Error:") == std::string::npos;
+  return result;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base && *base ? base : "/tmp") + "/tallyplot-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed for " << pattern << ": "
+                  << std::strerror(errno);
+    return;
+  }
+  path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  // Tests may leave read-only files or directories behind; make them
+  // removable first.
+  nftw(
+      path_.c_str(),
+      [](const char* p, const struct stat* st, int type, struct FTW*) {
+        if (type == FTW_D || type == FTW_DNR) chmod(p, st->st_mode | S_IRWXU);
+        return 0;
+      },
+      16, FTW_PHYS);
+  nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    ADD_FAILURE() << "cannot read " << path;
+    return "";
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace test_support
