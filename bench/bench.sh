@@ -1,0 +1,363 @@
+#!/usr/bin/env bash
+# Measures how long tallyplot takes against a throwaway MariaDB server, next
+# to what the server itself needs for the same work:
+#
+#   (a) the program:  tallyplot out.eps  (default settings, MYSQL_TCP_PORT set)
+#   (b) exactly the program's statements, in the program's order, sent through
+#       the stock `mariadb` client in one session: the server's cost of this
+#       query plan, one full grouped scan per series
+#   (c) one statement computing every count and sum in a single grouped scan:
+#       the floor for any client of this table
+#
+# Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
+#                       [--build-dir DIR | --program PATH] [--print-queries]
+#
+# The data table holds 37 selectednum groups of N rows (37 x N rows), the
+# fifteen fixed flag columns and K extra ones, each named by a `sums` row with
+# increment 1. After one warm-up of each, a, b and c run alternately R times;
+# the script prints their medians, the ratios a/b and a/c, and the program's
+# CPU time and peak RSS as /usr/bin/time -v reports them. Figures are printed
+# only when every run succeeded and the program's document rendered.
+#
+# The server gets a 512 MiB InnoDB buffer pool (SET GLOBAL) so the ~48 MiB
+# table of 1.1M rows stays in memory: the figures measure query work, not the
+# disk. Wall times come from bash's EPOCHREALTIME.
+set -euo pipefail
+export LC_ALL=C
+
+BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
+readonly BENCH_DIR REPO_DIR
+readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
+readonly PASSWORD=wqzk
+readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
+readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
+  keepalive_xcd stowage_xcd middecks_xcd energy_xcd energy_crewtend_xcd
+  acoustics_xcd acoustics_crewtend_xcd MTL_xcd MTL_crewtend_xcd LTL_xcd
+  LTL_crewtend_xcd)
+
+rows_per_group=100
+extra_series=3
+reps=5
+build_dir="$REPO_DIR/build-bench"
+program=""
+print_queries=0
+work=""
+port=""
+
+die() {
+  echo "bench.sh: $*" >&2
+  exit 1
+}
+
+usage() {
+  cat >&2 <<'TEXT'
+Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
+                      [--build-dir DIR | --program PATH] [--print-queries]
+TEXT
+  exit 2
+}
+
+parse_args() {
+  while [[ $# -gt 0 ]]; do
+    if [[ "$1" == --print-queries ]]; then
+      print_queries=1
+      shift
+      continue
+    fi
+    [[ $# -ge 2 ]] || usage
+    case "$1" in
+      --rows-per-group) rows_per_group=$2 ;;
+      --extra-series) extra_series=$2 ;;
+      --reps) reps=$2 ;;
+      --build-dir) build_dir=$2 ;;
+      --program) program=$2 ;;
+      *) usage ;;
+    esac
+    shift 2
+  done
+  [[ "$rows_per_group" =~ ^[1-9][0-9]*$ ]] || die "--rows-per-group must be a positive integer"
+  [[ "$extra_series" =~ ^[0-9]+$ ]] || die "--extra-series must be a non-negative integer"
+  [[ "$reps" =~ ^[1-9][0-9]*$ ]] || die "--reps must be a positive integer"
+}
+
+# Installs from Debian's packages whatever of the toolchain, server, client,
+# Ghostscript and GNU time is missing (a fresh machine, as root).
+ensure_tools() {
+  local missing=0 tool
+  for tool in cmake g++ pkg-config mariadb gs; do
+    command -v "$tool" >/dev/null 2>&1 || missing=1
+  done
+  [[ -x /usr/sbin/mariadbd && -x /usr/bin/time ]] || missing=1
+  pkg-config --exists libmariadb 2>/dev/null || missing=1
+  ((missing)) || return 0
+  [[ $(id -u) -eq 0 ]] || die "tools are missing and only root can install them"
+  echo "Installing the missing tools from Debian's packages..."
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq cmake g++ pkg-config \
+    libmariadb-dev mariadb-server mariadb-client ghostscript time >/dev/null
+}
+
+# Builds the Release program unless --program named one.
+build_program() {
+  if [[ -n "$program" ]]; then
+    [[ -x "$program" ]] || die "not an executable: $program"
+    program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+    return
+  fi
+  echo "Building the Release program in $build_dir..."
+  if ! cmake -S "$REPO_DIR" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+    -DTALLYPLOT_TESTS=OFF >"$work/build.log" 2>&1 ||
+    ! cmake --build "$build_dir" -j2 --target tallyplot >>"$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    die "the build failed"
+  fi
+  program="$build_dir/tallyplot"
+}
+
+cleanup() {
+  if [[ -n "$work" && -d "$work" ]]; then
+    "$SERVER_SCRIPT" stop "$work/db" || true
+    rm -rf "$work"
+  fi
+}
+
+# The stock client on the throwaway server; extra arguments are passed on.
+client() {
+  mariadb --no-defaults --host=127.0.0.1 --port="$port" --user=root \
+    --password="$PASSWORD" "$@"
+}
+
+start_server() {
+  "$SERVER_SCRIPT" start "$work/db" >/dev/null || die "the server did not start"
+  port=$(cat "$work/db/port")
+  client -e "SET GLOBAL innodb_buffer_pool_size = $BUFFER_POOL_BYTES"
+  local tries=0
+  while [[ $(client -N -e "SELECT @@innodb_buffer_pool_size") -lt $BUFFER_POOL_BYTES ]]; do
+    ((++tries < 100)) || die "the buffer pool did not grow"
+    sleep 0.1
+  done
+}
+
+# Microseconds between two EPOCHREALTIME readings.
+elapsed_us() {
+  local start=${1/./} end=${2/./}
+  echo $((10#$end - 10#$start))
+}
+
+load_data() {
+  local start end
+  start=$EPOCHREALTIME
+  "$BENCH_DIR/generate_sql.sh" "$rows_per_group" "$extra_series" |
+    client >"$work/load.log"
+  end=$EPOCHREALTIME
+  load_us=$(elapsed_us "$start" "$end")
+  table_mib=$(client -N -e "SELECT ROUND((data_length + index_length) / 1048576, 1)
+    FROM information_schema.tables
+    WHERE table_schema = 'vetch_output' AND table_name = 'fleen'")
+  local rows
+  rows=$(client -N -e "SELECT COUNT(*) FROM vetch_output.fleen")
+  [[ "$rows" -eq $((37 * rows_per_group)) ]] || die "loaded $rows rows, expected $((37 * rows_per_group))"
+}
+
+# The program's statements in the order it sends them: the group size, the
+# fixed series, the sums rows, then one series per selected sums row. The
+# program reads sums on a second connection to vetch_data; here one session
+# switches databases instead.
+write_program_queries() {
+  local column outputfield
+  {
+    echo "select count(idx) from fleen group by selectednum;"
+    for column in "${FIXED_COLUMNS[@]}"; do
+      echo "select selectednum, sum($column) from fleen group by selectednum order by selectednum asc;"
+    done
+    echo "use vetch_data"
+    echo "select * from sums where increment=1;"
+    echo "use vetch_output"
+    while IFS= read -r outputfield; do
+      echo "select selectednum, sum(${outputfield}_xcd) from fleen group by selectednum order by selectednum asc;"
+    done < <(client -N -D vetch_data -e "select outputfield from sums where increment=1")
+  } >"$work/program_queries.sql"
+  query_count=$(grep -c '^select' "$work/program_queries.sql")
+}
+
+# Every count and sum of the chart in one grouped scan.
+write_single_scan_query() {
+  local columns=() k
+  columns=("${FIXED_COLUMNS[@]}")
+  for ((k = 1; k <= extra_series; k++)); do
+    columns+=("extra${k}_xcd")
+  done
+  local sums
+  sums=$(printf ', sum(%s)' "${columns[@]}")
+  echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
+    >"$work/single_scan.sql"
+}
+
+# Runs one case under /usr/bin/time -v; appends its wall time in microseconds
+# to $work/<case>.wall and keeps time's report in $work/<case>.time.<n>.
+run_case() {
+  local name=$1 n=$2 start end status=0
+  local report="$work/$name.time.$n"
+  case "$name" in
+    a)
+      start=$EPOCHREALTIME
+      MYSQL_TCP_PORT=$port /usr/bin/time -v -o "$report" "$program" out.eps \
+        >"$work/a.stdout" 2>"$work/a.stderr" || status=$?
+      end=$EPOCHREALTIME
+      ;;
+    b)
+      start=$EPOCHREALTIME
+      /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
+        --port="$port" --user=root --password="$PASSWORD" \
+        --database=vetch_output <"$work/program_queries.sql" >/dev/null \
+        2>"$work/b.stderr" || status=$?
+      end=$EPOCHREALTIME
+      ;;
+    c)
+      start=$EPOCHREALTIME
+      /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
+        --port="$port" --user=root --password="$PASSWORD" \
+        --database=vetch_output <"$work/single_scan.sql" >/dev/null \
+        2>"$work/c.stderr" || status=$?
+      end=$EPOCHREALTIME
+      ;;
+  esac
+  if ((status != 0)); then
+    cat "$work/$name.stderr" "$work/a.stdout" 2>/dev/null >&2 || true
+    die "run $n of case ($name) failed with status $status"
+  fi
+  if [[ "$name" == a && ( -s "$work/a.stdout" || -s "$work/a.stderr" ) ]]; then
+    cat "$work/a.stdout" "$work/a.stderr" >&2
+    die "the program wrote to stdout/stderr in run $n"
+  fi
+  [[ "$n" == warmup ]] || elapsed_us "$start" "$end" >>"$work/$name.wall"
+}
+
+# Renders the program's document and insists on two pages and no error.
+check_document() {
+  rm -f "$work"/page-*.png
+  local status=0
+  gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r30 \
+    -sOutputFile="$work/page-%d.png" out.eps >"$work/gs.log" 2>&1 || status=$?
+  local pages
+  pages=$(find "$work" -maxdepth 1 -name 'page-*.png' | wc -l)
+  if ((status != 0)) || ((pages != 2)) || grep -q 'Error' "$work/gs.log"; then
+    cat "$work/gs.log" >&2
+    die "the document did not render as two pages (gs status $status, $pages pages)"
+  fi
+}
+
+# Median, minimum and maximum of the numbers in a file, one per line.
+stats() {
+  sort -n "$1" | awk '{ v[NR] = $1 }
+    END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
+          printf "%.0f %.0f %.0f\n", m, v[1], v[NR] }'
+}
+
+# Field of time -v reports: per-report values of the named line, one per line.
+time_field() {
+  local name=$1 label=$2
+  cat "$work/$name".time.[0-9]* | awk -F': ' -v l="$label" '$1 ~ l { print $2 }'
+}
+
+# User+sys seconds of every measured run of one case, one per line.
+cpu_seconds() {
+  local name=$1 f
+  for f in "$work/$name".time.[0-9]*; do
+    awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.3f\n", s }' "$f"
+  done
+}
+
+median_of_lines() {
+  sort -n | awk '{ v[NR] = $1 }
+    END { printf "%.3f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+ms() {
+  awk -v us="$1" 'BEGIN { printf "%.1f", us / 1000 }'
+}
+
+print_machine() {
+  local model mem
+  model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+  mem=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+  echo "machine:   $(nproc) cores, ${model:-unknown CPU}, $mem memory"
+  echo "server:    $(client -N -e 'SELECT VERSION()'), InnoDB, buffer pool $((BUFFER_POOL_BYTES / 1048576)) MiB"
+  echo "program:   $program"
+}
+
+report() {
+  local a b c
+  read -r -a a < <(stats "$work/a.wall")
+  read -r -a b < <(stats "$work/b.wall")
+  read -r -a c < <(stats "$work/c.wall")
+  local rss_max rss_min cpu_a cpu_b
+  rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
+  rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
+  cpu_a=$(cpu_seconds a | median_of_lines)
+  cpu_b=$(cpu_seconds b | median_of_lines)
+  echo
+  echo "tallyplot benchmark"
+  print_machine
+  echo "data:      37 groups x $rows_per_group rows = $((37 * rows_per_group)) rows, 15 fixed + $extra_series extra flag columns, table $table_mib MiB"
+  echo "load:      $(ms "$load_us") ms (generated server-side from seq_0_to_$((37 * rows_per_group - 1)))"
+  echo "reps:      $reps per case after one warm-up each, alternating a, b, c"
+  echo "load avg:  at start $load_start; at end $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo
+  printf '%-58s %10s %10s %10s\n' "wall time (ms)" median min max
+  printf '%-58s %10s %10s %10s\n' "(a) tallyplot out.eps" "$(ms "${a[0]}")" "$(ms "${a[1]}")" "$(ms "${a[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(b) the program's $query_count statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
+  echo
+  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" \
+    'BEGIN { printf "a/b = %.2f   a/c = %.2f   (medians)\n", a / b, a / c }'
+  echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
+  echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
+  echo "document:  exit 0, nothing on stdout/stderr, 2 pages rendered by Ghostscript"
+  if ((print_queries)); then
+    echo
+    echo "statements of (b):"
+    sed 's/^/  /' "$work/program_queries.sql"
+    echo "statement of (c):"
+    sed 's/^/  /' "$work/single_scan.sql"
+  fi
+}
+
+main() {
+  parse_args "$@"
+  ensure_tools
+  [[ -x "$SERVER_SCRIPT" ]] || die "missing $SERVER_SCRIPT"
+  work=$(mktemp -d "${TMPDIR:-/tmp}/tallyplot-bench.XXXXXX")
+  trap cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  build_program
+  load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+  echo "Starting a throwaway server..."
+  start_server
+  echo "Loading $((37 * rows_per_group)) rows with $extra_series extra series..."
+  load_data
+  echo "Loaded in $(ms "$load_us") ms."
+  write_program_queries
+  write_single_scan_query
+  cd "$work"
+
+  # One checked run that also warms the caches, then the other warm-ups.
+  run_case a warmup
+  check_document
+  run_case b warmup
+  run_case c warmup
+  local n
+  for ((n = 1; n <= reps; n++)); do
+    echo "Repetition $n of $reps..."
+    run_case a "$n"
+    run_case b "$n"
+    run_case c "$n"
+  done
+  # The last run's document must render too.
+  check_document
+  report
+}
+
+main "$@"
