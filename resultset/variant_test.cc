@@ -176,7 +176,7 @@ TEST(AbsTest, GivesTheMagnitude) {
 }
 
 TEST(AbsTest, KeepsTheFraction) {
-  // An integer abs chosen by overload resolution would cut this to 1.
+  // An integer abs would cut this to 1.
   double result = resultset::abs(-1.75);
   EXPECT_EQ(result, 1.75);
 }

@@ -68,6 +68,33 @@ int createTemporaryBeside(const std::string& target, std::string& tmpname) {
   return fd;
 }
 
+// The descriptor a path names when it is one of this process's own open
+// descriptors (/dev/stdout, /dev/fd/N, ...), else -1. Those are written
+// through the descriptor itself so that a shell's ">>" keeps appending and
+// a redirected file is never replaced behind the shell's back.
+int inheritedDescriptor(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    std::string start(prefix);
+    if (path.compare(0, start.size(), start) != 0) continue;
+    std::string number = path.substr(start.size());
+    if (number.empty() || number.size() > 9 ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+      return -1;
+    }
+    return std::atoi(number.c_str());
+  }
+  return -1;
+}
+
+// Whether fd is open for writing.
+bool isWritableDescriptor(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
@@ -78,6 +105,8 @@ bool OutputFile::fail(int errnum) {
 }
 
 bool OutputFile::checkWritable() {
+  int fd = inheritedDescriptor(path_);
+  if (fd >= 0) return isWritableDescriptor(fd) || fail(EBADF);
   struct stat info;
   if (stat(path_.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) return fail(EISDIR);
@@ -85,10 +114,14 @@ bool OutputFile::checkWritable() {
     if (access(path_.c_str(), W_OK) != 0) return fail(errno);
   } else if (errno != ENOENT) {
     return fail(errno);
+  } else if (lstat(path_.c_str(), &info) == 0) {
+    // A link to nowhere: renaming over it would silently replace the link
+    // itself, which may be a system file such as a closed /dev/stdout.
+    return fail(ENOENT);
   }
   // Prove that the directory takes a new file, without leaving one.
   std::string tmpname;
-  int fd = createTemporaryBeside(resolvedPath(path_), tmpname);
+  fd = createTemporaryBeside(resolvedPath(path_), tmpname);
   if (fd < 0) return fail(errno);
   close(fd);
   unlink(tmpname.c_str());
@@ -96,6 +129,8 @@ bool OutputFile::checkWritable() {
 }
 
 bool OutputFile::write(const std::string& content) {
+  int fd = inheritedDescriptor(path_);
+  if (fd >= 0) return writeAll(fd, content) || fail(errno);
   struct stat info;
   if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     return writeInPlace(content);

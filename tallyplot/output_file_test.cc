@@ -264,3 +264,62 @@ TEST(OutputFileTest, AFailedWriteKeepsTheExistingFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Descriptor paths (/dev/fd/N and the like) are written through the open
+// descriptor itself, so an append-mode redirection keeps what it holds and
+// no file is ever renamed over.
+TEST(OutputFileTest, WritesThroughAnInheritedDescriptor) {
+  TempDir dir;
+  std::string path = dir.file("redirected.txt");
+  writeFile(path, "previous\n");
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/"};
+  for (const std::string& prefix : prefixes) {
+    SCOPED_TRACE(prefix);
+    OutputFile file(prefix + std::to_string(fd));
+    ASSERT_TRUE(file.checkWritable()) << file.error();
+    ASSERT_TRUE(file.write(prefix + "\n")) << file.error();
+  }
+  close(fd);
+  EXPECT_EQ(readFile(path), "previous\n/dev/fd/\n/proc/self/fd/\n");
+  EXPECT_EQ(listDirectory(dir.path()),
+            std::vector<std::string>{"redirected.txt"});
+}
+
+TEST(OutputFileTest, RefusesAClosedOrReadOnlyDescriptor) {
+  TempDir dir;
+  std::string path = dir.file("readonly.txt");
+  writeFile(path, "kept\n");
+  int readonly = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(readonly, 0);
+  int closed = dup(readonly);
+  ASSERT_GE(closed, 0);
+  close(closed);
+  const int descriptors[] = {readonly, closed};
+  for (int fd : descriptors) {
+    std::string target = "/dev/fd/" + std::to_string(fd);
+    SCOPED_TRACE(target);
+    OutputFile file(target);
+    EXPECT_FALSE(file.checkWritable());
+    EXPECT_EQ(file.error(), kPrefix + target + ": Bad file descriptor");
+  }
+  close(readonly);
+  EXPECT_EQ(readFile(path), "kept\n");
+}
+
+TEST(OutputFileTest, RefusesADanglingLinkAndKeepsIt) {
+  TempDir dir;
+  std::string link = dir.file("dangling.eps");
+  ASSERT_EQ(symlink(dir.file("missing/target.eps").c_str(), link.c_str()), 0);
+  OutputFile file(link);
+  EXPECT_FALSE(file.checkWritable());
+  EXPECT_EQ(file.error(), kPrefix + link + ": No such file or directory");
+  EXPECT_EQ(fileType(link), static_cast<mode_t>(S_IFLNK));
+  EXPECT_EQ(listDirectory(dir.path()),
+            std::vector<std::string>{"dangling.eps"});
+}
+
+}  // namespace

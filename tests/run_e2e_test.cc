@@ -468,6 +468,25 @@ TEST_F(RunFixture, DevStdoutPrintsTheSameDocument) {
   EXPECT_EQ(render.pages, 2) << render.log;
 }
 
+// A shell's ">>" onto /dev/stdout must append to the redirected file, not
+// replace it: the document goes through the inherited descriptor.
+TEST_F(RunFixture, DevStdoutAppendsToARedirectedFile) {
+  loadValidData(*output_, *data_);
+  const std::string path = dir_.file("chart.eps");
+  expectCompleteRun(runTallyplot(args(path)), path);
+  const std::string log = dir_.file("log.txt");
+  writeFile(log, "previous\n");
+  std::string command = "exec \"$0\" /dev/stdout \"$@\" >>" + log;
+  std::vector<std::string> shellArgs = {"-c", command,
+                                        test_support::tallyplotBinary()};
+  std::vector<std::string> settings = args("/dev/stdout");
+  shellArgs.insert(shellArgs.end(), settings.begin() + 1, settings.end());
+  ProcessResult run = test_support::runProcess("/bin/sh", shellArgs);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(readFile(log) == "previous\n" + readFile(path))
+      << "the redirected file lost its content or the document differs";
+}
+
 // Holds a named server lock for as long as it lives, so tests that need
 // the default database names never run at the same time.
 class ServerLock {
