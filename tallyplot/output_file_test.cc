@@ -23,28 +23,12 @@
 namespace {
 
 using test_support::fileExists;
+using test_support::listDirectory;
 using test_support::readFile;
 using test_support::TempDir;
 using test_support::writeFile;
 
 const char kPrefix[] = "Failed to write output file: ";
-
-// The names in a directory, sorted, without "." and "..".
-std::vector<std::string> listDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) {
-    ADD_FAILURE() << "cannot list " << path;
-    return names;
-  }
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 mode_t fileType(const std::string& path) {
   struct stat info;

@@ -16,6 +16,8 @@
 
 namespace {
 
+using test_support::splitLines;
+
 // The prologue's size and checksums were derived once from the document
 // format description, independently of this code: its block of 317 lines
 // with the four-space indentation removed and each "\t" turned into a tab
@@ -37,18 +39,6 @@ uint64_t fnv1a64(const std::string& bytes) {
     hash *= 0x100000001b3ULL;
   }
   return hash;
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 int countOf(const std::vector<std::string>& lines, const std::string& line) {

@@ -22,6 +22,7 @@ namespace {
 
 using test_support::ProcessResult;
 using test_support::ScratchDatabase;
+using test_support::splitLines;
 
 constexpr int kNull = -1;  // a flag value standing for SQL NULL
 const char kSumsQuery[] = "select * from sums where increment=1";
@@ -89,18 +90,6 @@ std::string sqlText(const char* text) {
     out += *p;
   }
   return out + "'";
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 // Rows of a data table, and what the chart must make of them.

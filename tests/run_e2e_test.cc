@@ -26,6 +26,7 @@
 namespace {
 
 using test_support::fileExists;
+using test_support::listDirectory;
 using test_support::ProcessResult;
 using test_support::readFile;
 using test_support::runTallyplot;
@@ -124,19 +125,6 @@ int unusedPort() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   close(fd);
   return ntohs(addr.sin_port);
-}
-
-std::vector<std::string> listDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::string flagColumnsDefinition() {

@@ -40,9 +40,9 @@ class ScratchDatabase {
 
 // What a finished child process left behind.
 struct ProcessResult {
-  int status = -1;       // exit status, or 128 + signal number
-  std::string out;       // everything written to standard output
-  std::string err;       // everything written to standard error
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;  // everything written to standard output
+  std::string err;  // everything written to standard error
 };
 
 // Runs program with args (argv[0] is program itself unless argv0 is given),
@@ -62,9 +62,9 @@ std::string tallyplotBinary();
 
 // Ghostscript's verdict on a document.
 struct RenderResult {
-  bool ok = false;       // exit status 0 and no PostScript error reported
-  int pages = 0;         // pages rendered
-  std::string log;       // Ghostscript's combined output
+  bool ok = false;  // exit status 0 and no PostScript error reported
+  int pages = 0;    // pages rendered
+  std::string log;  // Ghostscript's combined output
 };
 
 // Renders path with gs -dSAFER -dBATCH -dNOPAUSE on the nullpage device.
@@ -88,6 +88,13 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+
+// The names in a directory, sorted, without "." and ".."; fails the test
+// when it cannot be listed.
+std::vector<std::string> listDirectory(const std::string& path);
+
+// The lines of text, without their line feeds.
+std::vector<std::string> splitLines(const std::string& text);
 
 }  // namespace test_support
 
