@@ -166,7 +166,7 @@ void ResultSet::fetchRow(int idx) {
     // another copy, so start from where this object left off.
     mysql_row_seek(res, nextoffset);
   } else {
-    mysql_data_seek(res, static_cast<my_ulonglong>(idx));
+    mysql_data_seek(res, static_cast<uint64_t>(idx));
   }
   row = mysql_fetch_row(res);
   nextoffset = mysql_row_tell(res);

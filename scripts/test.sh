@@ -51,7 +51,9 @@ build_and_test "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo || failed=1
 
 export ASAN_OPTIONS
 ASAN_OPTIONS=$(asan_options)
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# abort_on_error: a report must not pass for the program's own exit status 1
+# in a test that expects a failing run.
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 build_and_test "$asan_build" -DCMAKE_BUILD_TYPE=Debug \
   -DTALLYPLOT_SANITIZE=ON || failed=1
 

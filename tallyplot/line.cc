@@ -1,7 +1,7 @@
 #include "line.h"
 
 #include <algorithm>
-#include <cmath>
+#include <utility>
 
 #include "draw.h"
 #include "resultset.h"
@@ -33,7 +33,8 @@ bool isValid(const std::vector<Line>& lines, int line, int point) {
   double val = lines[line].points[point];
   for (size_t n = 0; n < lines.size(); ++n) {
     if (static_cast<int>(n) == line) continue;
-    if (resultset::abs(lines[n].points[point] - val) <= kLabelClearance) return false;
+    if (resultset::abs(lines[n].points[point] - val) <= kLabelClearance)
+      return false;
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,11 +19,6 @@ std::string directoryOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The file a path finally names, so that replacing it keeps any symbolic
@@ -59,8 +55,9 @@ mode_t newFileMode() {
 // Creates an empty temporary file beside target; returns its descriptor
 // and sets tmpname, or -1 with errno set.
 int createTemporaryBeside(const std::string& target, std::string& tmpname) {
-  std::string name =
-      directoryOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
+  // A short fixed name: the target's own name may already be as long as
+  // a file name can be.
+  std::string name = directoryOf(target) + "/.tallyplot-XXXXXX";
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
   int fd = mkstemp(buffer.data());
@@ -89,6 +86,20 @@ int inheritedDescriptor(const std::string& path) {
   return -1;
 }
 
+// Whether a failure to create a file in a directory only means that the
+// directory is closed to new files, while an existing file in it may still
+// be written in place.
+bool isDirectoryClosed(int errnum) {
+  return errnum == EACCES || errnum == EPERM;
+}
+
+// Whether path is an existing regular file this process may write.
+bool isWritableRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(path.c_str(), W_OK) == 0;
+}
+
 // Whether fd is open for writing.
 bool isWritableDescriptor(int fd) {
   int flags = fcntl(fd, F_GETFL);
@@ -105,6 +116,7 @@ bool OutputFile::fail(int errnum) {
 }
 
 bool OutputFile::checkWritable() {
+  if (path_.empty()) return fail(ENOENT);
   int fd = inheritedDescriptor(path_);
   if (fd >= 0) return isWritableDescriptor(fd) || fail(EBADF);
   struct stat info;
@@ -121,8 +133,15 @@ bool OutputFile::checkWritable() {
   }
   // Prove that the directory takes a new file, without leaving one.
   std::string tmpname;
-  fd = createTemporaryBeside(resolvedPath(path_), tmpname);
-  if (fd < 0) return fail(errno);
+  std::string target = resolvedPath(path_);
+  fd = createTemporaryBeside(target, tmpname);
+  if (fd < 0) {
+    int errnum = errno;
+    if (isDirectoryClosed(errnum) && isWritableRegularFile(target)) {
+      return true;  // written in place at the end
+    }
+    return fail(errnum);
+  }
   close(fd);
   unlink(tmpname.c_str());
   return true;
@@ -133,13 +152,14 @@ bool OutputFile::write(const std::string& content) {
   if (fd >= 0) return writeAll(fd, content) || fail(errno);
   struct stat info;
   if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    return writeInPlace(content);
+    return writeInPlace(path_, content);
   }
   return replaceAtomically(resolvedPath(path_), content);
 }
 
-bool OutputFile::writeInPlace(const std::string& content) {
-  int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+bool OutputFile::writeInPlace(const std::string& target,
+                              const std::string& content) {
+  int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) return fail(errno);
   if (!writeAll(fd, content)) {
     int errnum = errno;
@@ -157,7 +177,15 @@ bool OutputFile::replaceAtomically(const std::string& target,
       stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : newFileMode();
   std::string tmpname;
   int fd = createTemporaryBeside(target, tmpname);
-  if (fd < 0) return fail(errno);
+  if (fd < 0) {
+    int errnum = errno;
+    // Replacing needs a new file beside the target; without one, writing
+    // the existing file itself is still what the user asked for.
+    if (isDirectoryClosed(errnum) && isWritableRegularFile(target)) {
+      return writeInPlace(target, content);
+    }
+    return fail(errnum);
+  }
   bool ok = fchmod(fd, mode) == 0 && writeAll(fd, content) && fsync(fd) == 0;
   int errnum = errno;
   if (close(fd) != 0 && ok) {

@@ -8,7 +8,8 @@
 
 // Writes a finished document to a path without ever leaving it half
 // written: regular files are replaced atomically, anything else (a
-// terminal, a pipe, a device) is written in place.
+// terminal, a pipe, a device) is written in place, and so is a writable
+// file in a directory that takes no new files.
 class OutputFile {
  public:
   explicit OutputFile(std::string path);
@@ -27,7 +28,7 @@ class OutputFile {
 
  private:
   bool fail(int errnum);
-  bool writeInPlace(const std::string& content);
+  bool writeInPlace(const std::string& target, const std::string& content);
   bool replaceAtomically(const std::string& target, const std::string& content);
 
   std::string path_;

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -304,6 +305,58 @@ TEST(OutputFileTest, RefusesADanglingLinkAndKeepsIt) {
   EXPECT_EQ(fileType(link), static_cast<mode_t>(S_IFLNK));
   EXPECT_EQ(listDirectory(dir.path()),
             std::vector<std::string>{"dangling.eps"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputFileTest, EmptyPathIsRefusedAtOnce) {
+  OutputFile file("");
+  EXPECT_FALSE(file.checkWritable());
+  EXPECT_EQ(file.error(), std::string(kPrefix) + ": No such file or directory");
+}
+
+// The temporary file must not borrow the target's name: a name that is
+// already as long as a file name may be would leave no room for it.
+TEST(OutputFileTest, WritesAFileWithTheLongestName) {
+  TempDir dir;
+  std::string path = dir.file(std::string(NAME_MAX, 'n'));
+  OutputFile file(path);
+  ASSERT_TRUE(file.checkWritable()) << file.error();
+  ASSERT_TRUE(file.write("document\n")) << file.error();
+  EXPECT_EQ(readFile(path), "document\n");
+  EXPECT_EQ(listDirectory(dir.path()),
+            std::vector<std::string>{std::string(NAME_MAX, 'n')});
+}
+
+// A user may write a file they own in a directory closed to them; the file
+// is then written in place. Runs as an unprivileged user in a child, since
+// root may create files anywhere.
+TEST(OutputFileTest, WritesAWritableFileInAClosedDirectoryInPlace) {
+  const uid_t kNobody = 65534;
+  TempDir dir;
+  std::string closed = dir.file("closed");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  std::string path = closed + "/out.eps";
+  writeFile(path, "old\n");
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    OutputFile file(path);
+    bool ok = file.checkWritable() && file.write("new\n");
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(path), "new\n");
+  EXPECT_EQ(listDirectory(closed), std::vector<std::string>{"out.eps"});
 }
 
 }  // namespace

@@ -92,12 +92,15 @@ bool buildDocument(std::ostream& out, const Settings& settings) {
   if (order == 0) return false;
 
   std::vector<Line> lines;
-  drawFixedSeries(out, res, settings.tbl, order, lines);
+  std::string failure = drawFixedSeries(out, res, settings.tbl, order, lines);
+  if (!failure.empty()) {
+    std::cout << failure;
+    return false;
+  }
   ResultSet sums(dataconn.get());
   sums.query << "select * from sums where increment=1";
   sums.store();
-  std::string failure =
-      drawSumsSeries(out, sums, res, settings.tbl, order, lines);
+  failure = drawSumsSeries(out, sums, res, settings.tbl, order, lines);
   if (!failure.empty()) {
     std::cout << failure;
     return false;

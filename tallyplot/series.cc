@@ -1,5 +1,7 @@
 #include "series.h"
 
+#include <cmath>
+
 #include "draw.h"
 #include "sums_checks.h"
 
@@ -40,14 +42,37 @@ std::vector<double> getPoints(ResultSet res, std::string table,
   return points;
 }
 
-void drawFixedSeries(std::ostream& out, const ResultSet& res,
-                     const std::string& table, int order,
-                     std::vector<Line>& lines) {
+namespace {
+
+// Beyond this a point's page coordinate overflows the single-precision
+// reals of PostScript interpreters, and the page stops with an error.
+constexpr double kLargestDrawableValue = 1e30;
+
+// The empty text, or the diagnostic for the first point of line that
+// cannot be drawn (possible only when flag columns hold huge numbers).
+std::string undrawableValue(const Line& line) {
+  for (double value : line.points) {
+    if (!std::isfinite(value) || std::fabs(value) > kLargestDrawableValue) {
+      return "Value " + formatNumber(value) + " of series \"" + line.name +
+             "\" cannot be drawn\n";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
+                            const std::string& table, int order,
+                            std::vector<Line>& lines) {
   for (const FixedSeries& series : kFixedSeries) {
     lines.push_back(
         Line(getPoints(res, table, series.column, order), series.name));
+    std::string failure = undrawableValue(lines.back());
+    if (!failure.empty()) return failure;
     drawLine(out, series.color, series.glyph, lines.back().points);
   }
+  return "";
 }
 
 namespace {
@@ -76,6 +101,8 @@ std::string drawOneSumsSeries(std::ostream& out, const ResultSet& sums,
   if (!isGlyphName(symbol)) {
     return "Unknown symbol \"" + symbol + "\" for series \"" + name + "\"\n";
   }
+  std::string failure = undrawableValue(lines.back());
+  if (!failure.empty()) return failure;
   drawLine(out, red + " " + green + " " + blue, symbol, lines.back().points);
   return "";
 }

@@ -28,14 +28,17 @@ std::string pointsQuery(const std::string& table, const std::string& resource);
 std::vector<double> getPoints(ResultSet res, std::string table,
                               std::string resource, int order);
 
-// Queries, appends and draws the fifteen fixed series.
-void drawFixedSeries(std::ostream& out, const ResultSet& res,
-                     const std::string& table, int order,
-                     std::vector<Line>& lines);
+// Queries, appends and draws the fifteen fixed series. Returns the empty
+// text, or the diagnostic line that ends the run when a series holds a
+// value no PostScript interpreter can draw.
+std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
+                            const std::string& table, int order,
+                            std::vector<Line>& lines);
 
 // Queries, appends and draws one series per row of sums. Returns the
 // empty text, or the diagnostic line that ends the run when a row holds a
-// column name, colour or glyph that cannot be used.
+// column name, colour or glyph that cannot be used, or its series a value
+// that cannot be drawn.
 std::string drawSumsSeries(std::ostream& out, ResultSet& sums,
                            const ResultSet& res, const std::string& table,
                            int order, std::vector<Line>& lines);

@@ -9,7 +9,8 @@
 bool isGlyphName(const std::string& symbol);
 
 // Whether a colour component is a plain decimal number (surrounding spaces
-// and tabs allowed; the empty text is not a number).
+// and tabs allowed; the empty text is not a number) that a PostScript
+// interpreter can hold: at most 255 characters, magnitude at most 3.4e38.
 bool isColourComponent(const std::string& component);
 
 // Whether an outputfield value can be spliced into a query as part of a

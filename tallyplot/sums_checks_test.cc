@@ -132,6 +132,27 @@ TEST(IsColourComponentTest, PlainDecimalNumbersOnly) {
   }
 }
 
+// Numbers a PostScript interpreter cannot hold as a real stop the page, and
+// very long texts once crashed the check itself.
+TEST(IsColourComponentTest, OnlyNumbersPostScriptCanHold) {
+  const std::vector<Case> cases = {
+      {"3e38", true},
+      {"-1e38", true},
+      {"1e-300", true},
+      {"0." + std::string(253, '0'), true},
+      {"1e39", false},
+      {"-4e38", false},
+      {"1e999", false},
+      {"0." + std::string(254, '0'), false},
+      {std::string(30000, '1'), false},
+      {"0." + std::string(100000, '5'), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(shown(c.text).substr(0, 40));
+    EXPECT_EQ(isColourComponent(c.text), c.accepted);
+  }
+}
+
 TEST(IsSafeColumnNameTest, LettersDigitsUnderscoreDollarAndHighBytes) {
   const std::vector<Case> cases = {
       {"", true},

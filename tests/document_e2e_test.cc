@@ -602,6 +602,23 @@ TEST_F(DocumentTest, MissingFixedColumn) {
                       true);
 }
 
+// A flag column holding a huge number gives a point whose page coordinate
+// no PostScript interpreter can compute: the run fails instead of writing
+// a document that stops with an error.
+TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 2);
+  data.addGroup(2, 2);
+  load(data);
+  outdb_->exec(std::string("ALTER TABLE ") + kTable +
+               " MODIFY crewtime_xcd DOUBLE; UPDATE " + kTable +
+               " SET crewtime_xcd = 1e300 WHERE selectednum = 2 LIMIT 1");
+  createSums();
+  // 100 - (1e300 / 2) * 100
+  runAndExpectFailure("Value -5e+301 of series \"Crew Time\" cannot be drawn\n",
+                      true);
+}
+
 TEST_F(DocumentTest, MissingSumsTable) {
   DataSet data(fixedColumns());
   data.addGroup(1, 2);
@@ -676,6 +693,9 @@ TEST_F(DocumentTest, UnusableSumsRows) {
         "circle"},
        "Invalid colour \"1 0 0 setrgbcolor erasepage 0 0\" for series "
        "\"Code\"\n"},
+      {"colour beyond PostScript reals",
+       {"1", "Big", "power", "1e999", "0", "0", "circle"},
+       "Invalid colour \"1e999 0 0\" for series \"Big\"\n"},
       {"colour in hex",
        {"1", "Hx", "power", "0", "0x1", "0", "circle"},
        "Invalid colour \"0 0x1 0\" for series \"Hx\"\n"},
