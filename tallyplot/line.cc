@@ -1,6 +1,7 @@
 #include "line.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "draw.h"
@@ -10,12 +11,28 @@ Line::Line(std::vector<double> points, std::string name)
     : points(std::move(points)), name(std::move(name)) {}
 
 bool Line::operator<(const Line& other) const {
-  // std::lexicographical_compare uses the doubles' own '<', so a NaN never
-  // compares less; the ordering stays a strict weak order only without
-  // NaNs, which percentages of a positive group size never are.
   return std::lexicographical_compare(points.begin(), points.end(),
                                       other.points.begin(), other.points.end());
 }
+
+namespace {
+
+// A total order on doubles: a value that is not a number comes before every
+// number. The doubles' own '<' is no strict weak order once such values
+// appear, and sorting with it would be undefined.
+bool lessNotANumberFirst(double a, double b) {
+  if (std::isnan(b)) return false;
+  return std::isnan(a) || a < b;
+}
+
+// Line::operator< wherever no point is a NaN, and well defined everywhere.
+bool labelOrderLess(const Line& a, const Line& b) {
+  return std::lexicographical_compare(a.points.begin(), a.points.end(),
+                                      b.points.begin(), b.points.end(),
+                                      lessNotANumberFirst);
+}
+
+}  // namespace
 
 std::vector<Line> sortLines(std::vector<Line> lines) {
   std::vector<Line> candidates;
@@ -25,7 +42,7 @@ std::vector<Line> sortLines(std::vector<Line> lines) {
       candidates.push_back(lines[n]);
     }
   }
-  std::sort(candidates.begin(), candidates.end());
+  std::sort(candidates.begin(), candidates.end(), labelOrderLess);
   return std::vector<Line>(candidates.rbegin(), candidates.rend());
 }
 

@@ -27,7 +27,8 @@ class Line {
 };
 
 // The label candidates of lines (those not ending at kCompleteValue), in
-// descending order of their points.
+// descending order of their points; a point that is not a number ranks
+// below every number.
 std::vector<Line> sortLines(std::vector<Line> lines);
 
 // Whether point `point` of lines[line] lies clear of every other series.

@@ -360,3 +360,46 @@ TEST(OutputFileTest, WritesAWritableFileInAClosedDirectoryInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// A new document gets the permissions any new file of the process gets.
+TEST(OutputFileTest, NewFileFollowsTheUmask) {
+  TempDir dir;
+  std::string path = dir.file("out.eps");
+  mode_t previous = umask(027);
+  OutputFile file(path);
+  bool written = file.checkWritable() && file.write("document\n");
+  umask(previous);
+  ASSERT_TRUE(written) << file.error();
+  struct stat info;
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(0640));
+}
+
+// A file the user may not write is refused before any work, and kept.
+TEST(OutputFileTest, RefusesAFileTheUserMayNotWrite) {
+  const uid_t kNobody = 65534;
+  TempDir dir;
+  std::string path = dir.file("theirs.eps");
+  writeFile(path, "theirs\n");
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    OutputFile file(path);
+    bool refused = !file.checkWritable() &&
+                   file.error() == kPrefix + path + ": Permission denied";
+    _exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(path), "theirs\n");
+}
+
+}  // namespace

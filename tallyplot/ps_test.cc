@@ -64,15 +64,6 @@ TEST(PrologueTest, SizeLineCountAndChecksum) {
   EXPECT_EQ(fnv1a64(text), kPrologueFnv1a);
 }
 
-TEST(PrologueTest, Md5MatchesTheSystemTool) {
-  test_support::TempDir dir;
-  const std::string path = dir.file("prologue.ps");
-  test_support::writeFile(path, prologue());
-  test_support::ProcessResult md5 = test_support::runProcess("md5sum", {path});
-  ASSERT_EQ(md5.status, 0) << md5.err;
-  EXPECT_EQ(md5.out.substr(0, 32), kPrologueMd5);
-}
-
 TEST(PrologueTest, CharacterSet) {
   const std::string text = prologue();
   EXPECT_EQ(text.find('\\'), std::string::npos) << "no backslash";
@@ -148,19 +139,6 @@ TEST(PrologueTest, TrickyLines) {
   }
   EXPECT_EQ(trailingWhite, 5);
   EXPECT_EQ(eighty, 10);
-}
-
-TEST(PrologueTest, GlyphProceduresDefined) {
-  const std::vector<std::string> lines = splitLines(prologue());
-  for (const char* def :
-       {"/circle { currentpoint GS 0 360 arc fill } def", "/cross {", "/plus {",
-        "/square {", "/diamond {", "/asterisk {", "/underscore{", "/triangle{",
-        "/smallcircle { 0.7 0.7 scale circle } def",
-        "/smallsquare { 0.7 0.7 scale square } def",
-        "/smalldiamond { 0.7 0.7 scale diamond } def",
-        "/smallasterisk { 0.7 0.7 scale asterisk } def"}) {
-    EXPECT_EQ(countOf(lines, def), 1) << def;
-  }
 }
 
 TEST(FooterTest, PrintFooterEndsTheChartPage) {

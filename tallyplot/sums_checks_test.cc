@@ -132,8 +132,10 @@ TEST(IsColourComponentTest, PlainDecimalNumbersOnly) {
   }
 }
 
-// Numbers a PostScript interpreter cannot hold as a real stop the page, and
-// very long texts once crashed the check itself.
+// Numbers a PostScript interpreter cannot hold stop the page: its reals are
+// single-precision floats (at most about 3.4e38), and Ghostscript refuses
+// number tokens of a few thousand characters, so 255 is the limit kept.
+// Very long texts also once crashed the check itself.
 TEST(IsColourComponentTest, OnlyNumbersPostScriptCanHold) {
   const std::vector<Case> cases = {
       {"3e38", true},

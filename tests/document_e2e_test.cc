@@ -619,15 +619,6 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
                       true);
 }
 
-TEST_F(DocumentTest, MissingSumsTable) {
-  DataSet data(fixedColumns());
-  data.addGroup(1, 2);
-  load(data);
-  runAndExpectFailure(
-      queryFailure(serverError(datadb_->name(), kSumsQuery), kSumsQuery),
-      false);
-}
-
 TEST_F(DocumentTest, SumsFieldsMissingOrMiscased) {
   struct Case {
     const char* name;
