@@ -60,23 +60,6 @@ std::string undrawableValue(const Line& line) {
   return "";
 }
 
-}  // namespace
-
-std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
-                            const std::string& table, int order,
-                            std::vector<Line>& lines) {
-  for (const FixedSeries& series : kFixedSeries) {
-    lines.push_back(
-        Line(getPoints(res, table, series.column, order), series.name));
-    std::string failure = undrawableValue(lines.back());
-    if (!failure.empty()) return failure;
-    drawLine(out, series.color, series.glyph, lines.back().points);
-  }
-  return "";
-}
-
-namespace {
-
 // Builds, appends and draws the series of the current row of sums.
 std::string drawOneSumsSeries(std::ostream& out, const ResultSet& sums,
                               const ResultSet& res, const std::string& table,
@@ -108,6 +91,19 @@ std::string drawOneSumsSeries(std::ostream& out, const ResultSet& sums,
 }
 
 }  // namespace
+
+std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
+                            const std::string& table, int order,
+                            std::vector<Line>& lines) {
+  for (const FixedSeries& series : kFixedSeries) {
+    lines.push_back(
+        Line(getPoints(res, table, series.column, order), series.name));
+    std::string failure = undrawableValue(lines.back());
+    if (!failure.empty()) return failure;
+    drawLine(out, series.color, series.glyph, lines.back().points);
+  }
+  return "";
+}
 
 std::string drawSumsSeries(std::ostream& out, ResultSet& sums,
                            const ResultSet& res, const std::string& table,
