@@ -186,8 +186,10 @@ cmd_start() {
   mkdir -p "$dir/data" "$dir/tmp"
   choose_socket "$dir"
 
+  # --force: skip the host-name lookup, which fails on machines without an
+  # /etc/hosts entry for their name; the accounts use addresses anyway.
   if ! "$installdb" --no-defaults --user=root --datadir="$dir/data" \
-    --auth-root-authentication-method=normal --skip-test-db \
+    --auth-root-authentication-method=normal --skip-test-db --force \
     >"$dir/install.log" 2>&1; then
     cat "$dir/install.log" >&2
     die "mariadb-install-db failed"
