@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <functional>
 #include <string>
@@ -248,10 +250,6 @@ TEST(OutputFileTest, AFailedWriteKeepsTheExistingFile) {
   EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
 }
 
-}  // namespace
-
-namespace {
-
 // Descriptor paths (/dev/fd/N and the like) are written through the open
 // descriptor itself, so an append-mode redirection keeps what it holds and
 // no file is ever renamed over.
@@ -307,10 +305,6 @@ TEST(OutputFileTest, RefusesADanglingLinkAndKeepsIt) {
             std::vector<std::string>{"dangling.eps"});
 }
 
-}  // namespace
-
-namespace {
-
 TEST(OutputFileTest, EmptyPathIsRefusedAtOnce) {
   OutputFile file("");
   EXPECT_FALSE(file.checkWritable());
@@ -330,11 +324,35 @@ TEST(OutputFileTest, WritesAFileWithTheLongestName) {
             std::vector<std::string>{std::string(NAME_MAX, 'n')});
 }
 
+// The unprivileged user the permission tests switch to: root may write
+// anywhere, so only another user shows what permissions refuse.
+const uid_t kNobody = 65534;
+
+// Runs body in a child process as kNobody; the child's verdict is whether
+// body returned true. Fails the test when the child cannot run.
+bool succeedsAsNobody(const std::function<bool()>& body) {
+  pid_t child = fork();
+  if (child < 0) {
+    ADD_FAILURE() << "fork: " << strerror(errno);
+    return false;
+  }
+  if (child == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == 2) {
+    ADD_FAILURE() << "the child running as nobody did not finish normally";
+    return false;
+  }
+  return WEXITSTATUS(status) == 0;
+}
+
 // A user may write a file they own in a directory closed to them; the file
 // is then written in place. Runs as an unprivileged user in a child, since
 // root may create files anywhere.
 TEST(OutputFileTest, WritesAWritableFileInAClosedDirectoryInPlace) {
-  const uid_t kNobody = 65534;
   TempDir dir;
   std::string closed = dir.file("closed");
   ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
@@ -343,25 +361,13 @@ TEST(OutputFileTest, WritesAWritableFileInAClosedDirectoryInPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
   ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+  EXPECT_TRUE(succeedsAsNobody([&path] {
     OutputFile file(path);
-    bool ok = file.checkWritable() && file.write("new\n");
-    _exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return file.checkWritable() && file.write("new\n");
+  }));
   EXPECT_EQ(readFile(path), "new\n");
   EXPECT_EQ(listDirectory(closed), std::vector<std::string>{"out.eps"});
 }
-
-}  // namespace
-
-namespace {
 
 // A new document gets the permissions any new file of the process gets.
 TEST(OutputFileTest, NewFileFollowsTheUmask) {
@@ -379,26 +385,17 @@ TEST(OutputFileTest, NewFileFollowsTheUmask) {
 
 // A file the user may not write is refused before any work, and kept.
 TEST(OutputFileTest, RefusesAFileTheUserMayNotWrite) {
-  const uid_t kNobody = 65534;
   TempDir dir;
   std::string path = dir.file("theirs.eps");
   writeFile(path, "theirs\n");
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
   ASSERT_EQ(chmod(path.c_str(), 0644), 0);
   ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+  EXPECT_TRUE(succeedsAsNobody([&path] {
     OutputFile file(path);
-    bool refused = !file.checkWritable() &&
-                   file.error() == kPrefix + path + ": Permission denied";
-    _exit(refused ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return !file.checkWritable() &&
+           file.error() == kPrefix + path + ": Permission denied";
+  }));
   EXPECT_EQ(readFile(path), "theirs\n");
 }
 

@@ -655,15 +655,17 @@ TEST_F(DocumentTest, SumsFieldsMissingOrMiscased) {
   }
 }
 
+// A sums row that ends the run, and the diagnostic it must give.
+struct SumsRowCase {
+  const char* name;
+  SumsRow row;
+  std::string diagnostic;
+};
+
 // Texts of a sums row that cannot be used end the run with a diagnostic of
 // their own, whatever rows came before.
 TEST_F(DocumentTest, UnusableSumsRows) {
-  struct Case {
-    const char* name;
-    SumsRow row;
-    std::string diagnostic;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<SumsRowCase> cases = {
       {"unknown glyph",
        {"1", "Hex", "power", "0", "0", "0", "hexagon"},
        "Unknown symbol \"hexagon\" for series \"Hex\"\n"},
@@ -706,7 +708,7 @@ TEST_F(DocumentTest, UnusableSumsRows) {
   data.addGroup(1, 2, {{"power_xcd", 1}});
   load(data);
   bool preexisting = false;
-  for (const Case& c : cases) {
+  for (const SumsRowCase& c : cases) {
     SCOPED_TRACE(c.name);
     datadb_->exec("DROP TABLE IF EXISTS sums");
     createSums();
@@ -724,12 +726,7 @@ TEST_F(DocumentTest, OrderOfTheRowChecks) {
   const std::string query = pointsQuery(kTable, "missing_xcd");
   const std::string failure =
       queryFailure(serverError(outdb_->name(), query), query);
-  struct Case {
-    const char* name;
-    SumsRow row;
-    std::string diagnostic;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<SumsRowCase> cases = {
       {"bad column name before bad glyph",
        {"1", "A", "bad name", "0", "0", "0", "hexagon"},
        "Invalid output field \"bad name\" for series \"A\"\n"},
@@ -741,7 +738,7 @@ TEST_F(DocumentTest, OrderOfTheRowChecks) {
        failure},
   };
   bool preexisting = false;
-  for (const Case& c : cases) {
+  for (const SumsRowCase& c : cases) {
     SCOPED_TRACE(c.name);
     datadb_->exec("DROP TABLE IF EXISTS sums");
     createSums();
