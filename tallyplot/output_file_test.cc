@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
