@@ -79,6 +79,9 @@ class ResultSet {
   void store();
   // Runs q and stores its result; the builder is left alone.
   void storeQuery(std::string q);
+  // Runs q and stores its result like storeQuery, but returns false instead
+  // of ending the process when the statement fails; there is then no result.
+  bool tryStoreQuery(std::string q);
   // Runs the builder's text and leaves it in the builder.
   void storeNoRes();
   // Empties the builder.
@@ -98,6 +101,8 @@ class ResultSet {
   Variant operator[](int idx) const;
   Variant operator[](std::string name) const;
   int fieldNumber(std::string name) const;
+  // Whether the last query has a column called name (case matters).
+  bool hasField(const std::string& name) const;
 
   // The query text builder: callers write SQL text into it.
   std::ostringstream query;
@@ -105,6 +110,8 @@ class ResultSet {
  protected:
   // Makes row idx current by fetching it from the shared result.
   void fetchRow(int idx);
+  // Runs q and stores its result; on failure sets error and returns false.
+  bool runAndStore(const std::string& q, std::string& error);
   // Copies everything but the builder from other.
   void copyFrom(const ResultSet& other);
 

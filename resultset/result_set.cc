@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -122,24 +123,39 @@ void ResultSet::store() {
 }
 
 void ResultSet::storeQuery(std::string q) {
+  std::string error;
+  if (!runAndStore(q, error)) failQuery(error, q);
+}
+
+bool ResultSet::tryStoreQuery(std::string q) {
+  std::string error;
+  if (runAndStore(q, error)) return true;
+  // Nothing of an earlier result may be read as if it were this one's.
+  numrows = 0;
+  result.reset();
+  row = nullptr;
+  return false;
+}
+
+bool ResultSet::runAndStore(const std::string& q, std::string& error) {
   thisquery = q;
   names.clear();
   fields.clear();
   currentrow = -1;
   if (conn == nullptr) {
     // A ResultSet built without a connection has nowhere to send q.
-    failQuery("no connection", q);
+    error = "no connection";
+    return false;
   }
   int status = mysql_query(conn, q.c_str());
-  const char* error = mysql_error(conn);
-  if (status != 0 || *error != '\0') {
-    failQuery(error, q);
-  }
+  error = mysql_error(conn);
+  if (status != 0 || !error.empty()) return false;
   unsigned int columns = mysql_field_count(conn);
-  if (columns == 0) return;
+  if (columns == 0) return true;
   MYSQL_RES* stored = mysql_store_result(conn);
   if (stored == nullptr) {
-    failQuery(mysql_error(conn), q);
+    error = mysql_error(conn);
+    return false;
   }
   result = std::make_shared<StoredResult>(stored);
   numrows = static_cast<int>(static_cast<uint32_t>(mysql_num_rows(stored)));
@@ -148,6 +164,7 @@ void ResultSet::storeQuery(std::string q) {
   for (unsigned int i = 0; i < columns; ++i) {
     names.push_back(mysql_fetch_field(stored)->name);
   }
+  return true;
 }
 
 void ResultSet::storeNoRes() { storeQuery(query.str()); }
@@ -220,6 +237,10 @@ Variant ResultSet::get(std::string name) const {
 Variant ResultSet::operator[](int idx) const { return get(idx); }
 
 Variant ResultSet::operator[](std::string name) const { return get(name); }
+
+bool ResultSet::hasField(const std::string& name) const {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 int ResultSet::fieldNumber(std::string name) const {
   for (size_t i = 0; i < names.size(); ++i) {

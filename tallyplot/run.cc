@@ -1,15 +1,16 @@
 #include "run.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "draw.h"
-#include "line.h"
+#include "document.h"
+#include "one_pass_plan.h"
 #include "output_file.h"
-#include "ps.h"
+#include "per_series_plan.h"
 #include "resultset.h"
 #include "series.h"
 
@@ -41,75 +42,54 @@ Settings readSettings(int argc, char** argv) {
   return settings;
 }
 
-// The number of rows of the first selectednum group, or 0 with the
-// diagnostic written when that group counts no idx at all.
-int readGroupSize(ResultSet& res, const std::string& tbl) {
-  res.query << "select count(idx) from " << tbl << " group by selectednum";
-  std::string groupquery = res.print();
-  res.store();
-  res.next();
-  int order = static_cast<int>(static_cast<double>(res.get(0)));
-  if (order == 0) {
-    // Every percentage would divide by zero and the document would carry
-    // inf and nan, which no PostScript interpreter accepts.
-    std::cout << "Group size is 0 in query \"" << groupquery << "\"\n";
-  }
-  return order;
-}
+// How a run reads the series from the database.
+enum class QueryPlan {
+  kOnePass,    // one grouped scan, falling back to kPerSeries on any failure
+  kPerSeries,  // one grouped scan per series
+};
 
-// The names of the extra series, in the order of the rows of sums.
-std::vector<std::string> collectSumNames(ResultSet& sums) {
-  std::vector<std::string> sumnames;
-  if (sums.size() == 0) return sumnames;
-  sums.rewind();
-  sumnames.push_back(sums.get("name"));
-  while (sums.next()) sumnames.push_back(sums.get("name"));
-  return sumnames;
-}
-
-// Page 2: the table frame with its captions, then one row per series in
-// the order the series were built.
-void printSummaryTable(std::ostream& out, ResultSet& sums,
-                       const std::vector<Line>& lines) {
-  int numpoints = static_cast<int>(lines.front().points.size());
-  printTable(out, numpoints, collectSumNames(sums));
-  for (size_t n = 0; n < lines.size(); ++n) {
-    drawRow(out, static_cast<int>(n), lines[n].points);
+// The plan TALLYPLOT_PLAN asks for. Returns false after writing a
+// diagnostic when it names no plan: a misspelt escape hatch must not
+// silently run the other plan.
+bool readQueryPlan(QueryPlan& plan) {
+  const char* value = std::getenv("TALLYPLOT_PLAN");
+  if (value == nullptr || *value == '\0') {
+    plan = QueryPlan::kOnePass;
+    return true;
   }
-  printTableFooter(out);
+  if (std::strcmp(value, "per-series") == 0) {
+    plan = QueryPlan::kPerSeries;
+    return true;
+  }
+  std::cerr << "Invalid TALLYPLOT_PLAN \"" << value
+            << "\": set it to \"per-series\" or leave it unset or empty\n";
+  return false;
 }
 
 // Builds the whole document in out from the two databases. Returns false
 // after writing the diagnostic when the data cannot make a document.
-bool buildDocument(std::ostream& out, const Settings& settings) {
-  printFile(out);
+bool buildDocument(std::ostream& out, const Settings& settings,
+                   QueryPlan plan) {
   Connection conn = ResultSet::makeConn(settings.host, settings.user,
                                         settings.pass, settings.outputdb);
   Connection dataconn = ResultSet::makeConn(settings.host, settings.user,
                                             settings.pass, settings.db);
-  ResultSet res(conn.get());
-  int order = readGroupSize(res, settings.tbl);
-  if (order == 0) return false;
-
-  std::vector<Line> lines;
-  std::string failure = drawFixedSeries(out, res, settings.tbl, order, lines);
+  std::vector<ChartSeries> series;
+  if (plan == QueryPlan::kOnePass &&
+      readOnePass(conn.get(), dataconn.get(), settings.tbl, series)) {
+    writeDocument(out, series);
+    return true;
+  }
+  // Whatever kept the one-pass plan from the document, these statements
+  // meet it again and report it in the words users know.
+  series.clear();
+  std::string failure =
+      readPerSeries(conn.get(), dataconn.get(), settings.tbl, series);
   if (!failure.empty()) {
     std::cout << failure;
     return false;
   }
-  ResultSet sums(dataconn.get());
-  sums.query << "select * from sums where increment=1";
-  sums.store();
-  failure = drawSumsSeries(out, sums, res, settings.tbl, order, lines);
-  if (!failure.empty()) {
-    std::cout << failure;
-    return false;
-  }
-
-  out << "0 0 0 setrgbcolor\n";
-  writeLabels(out, lines);
-  printFooter(out);
-  printSummaryTable(out, sums, lines);
+  writeDocument(out, series);
   return true;
 }
 
@@ -121,6 +101,8 @@ int runTallyplot(int argc, char** argv) {
               << " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
     return 1;
   }
+  QueryPlan plan;
+  if (!readQueryPlan(plan)) return 1;
   Settings settings = readSettings(argc, argv);
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the
@@ -131,7 +113,7 @@ int runTallyplot(int argc, char** argv) {
     return 1;
   }
   std::ostringstream document;
-  if (!buildDocument(document, settings)) return 1;
+  if (!buildDocument(document, settings, plan)) return 1;
   if (!file.write(document.str())) {
     std::cerr << file.error() << "\n";
     return 1;

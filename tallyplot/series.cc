@@ -24,22 +24,32 @@ const FixedSeries kFixedSeries[kFixedSeriesCount] = {
     {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
 };
 
-std::string pointsQuery(const std::string& table, const std::string& resource) {
-  return "select selectednum, sum(" + resource + ") from " + table +
-         " group by selectednum order by selectednum asc";
+const char kSumsQuery[] = "select * from sums where increment=1";
+
+const char* const kSumsFields[6] = {"name",  "outputfield", "blue",
+                                    "green", "red",         "symbol"};
+
+double successPercentage(double sum, int order) {
+  return 100.0 - (sum / static_cast<double>(order)) * 100.0;
 }
 
-std::vector<double> getPoints(ResultSet res, std::string table,
-                              std::string resource, int order) {
-  res.query << pointsQuery(table, resource);
-  res.store();
-  std::vector<double> points;
-  points.reserve(res.size());
-  while (res.next()) {
-    double sum = res.get(1);
-    points.push_back(100.0 - (sum / static_cast<double>(order)) * 100.0);
+std::string invalidOutputField(const SumsRow& row) {
+  if (isSafeColumnName(row.outputfield)) return "";
+  return "Invalid output field \"" + row.outputfield + "\" for series \"" +
+         row.name + "\"\n";
+}
+
+std::string invalidStyle(const SumsRow& row) {
+  if (!isColourComponent(row.red) || !isColourComponent(row.green) ||
+      !isColourComponent(row.blue)) {
+    return "Invalid colour \"" + row.color() + "\" for series \"" + row.name +
+           "\"\n";
   }
-  return points;
+  if (!isGlyphName(row.symbol)) {
+    return "Unknown symbol \"" + row.symbol + "\" for series \"" + row.name +
+           "\"\n";
+  }
+  return "";
 }
 
 namespace {
@@ -48,71 +58,14 @@ namespace {
 // reals of PostScript interpreters, and the page stops with an error.
 constexpr double kLargestDrawableValue = 1e30;
 
-// The empty text, or the diagnostic for the first point of line that
-// cannot be drawn (possible only when flag columns hold huge numbers).
+}  // namespace
+
 std::string undrawableValue(const Line& line) {
   for (double value : line.points) {
     if (!std::isfinite(value) || std::fabs(value) > kLargestDrawableValue) {
       return "Value " + formatNumber(value) + " of series \"" + line.name +
              "\" cannot be drawn\n";
     }
-  }
-  return "";
-}
-
-// Builds, appends and draws the series of the current row of sums.
-std::string drawOneSumsSeries(std::ostream& out, const ResultSet& sums,
-                              const ResultSet& res, const std::string& table,
-                              int order, std::vector<Line>& lines) {
-  std::string name = sums.get("name");
-  std::string outputfield = sums.get("outputfield");
-  if (!isSafeColumnName(outputfield)) {
-    return "Invalid output field \"" + outputfield + "\" for series \"" + name +
-           "\"\n";
-  }
-  lines.push_back(
-      Line(getPoints(res, table, outputfield + "_xcd", order), name));
-  std::string blue = sums.get("blue");
-  std::string green = sums.get("green");
-  std::string red = sums.get("red");
-  std::string symbol = sums.get("symbol");
-  if (!isColourComponent(red) || !isColourComponent(green) ||
-      !isColourComponent(blue)) {
-    return "Invalid colour \"" + red + " " + green + " " + blue +
-           "\" for series \"" + name + "\"\n";
-  }
-  if (!isGlyphName(symbol)) {
-    return "Unknown symbol \"" + symbol + "\" for series \"" + name + "\"\n";
-  }
-  std::string failure = undrawableValue(lines.back());
-  if (!failure.empty()) return failure;
-  drawLine(out, red + " " + green + " " + blue, symbol, lines.back().points);
-  return "";
-}
-
-}  // namespace
-
-std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
-                            const std::string& table, int order,
-                            std::vector<Line>& lines) {
-  for (const FixedSeries& series : kFixedSeries) {
-    lines.push_back(
-        Line(getPoints(res, table, series.column, order), series.name));
-    std::string failure = undrawableValue(lines.back());
-    if (!failure.empty()) return failure;
-    drawLine(out, series.color, series.glyph, lines.back().points);
-  }
-  return "";
-}
-
-std::string drawSumsSeries(std::ostream& out, ResultSet& sums,
-                           const ResultSet& res, const std::string& table,
-                           int order, std::vector<Line>& lines) {
-  if (sums.size() == 0) return "";
-  while (sums.next()) {
-    std::string failure =
-        drawOneSumsSeries(out, sums, res, table, order, lines);
-    if (!failure.empty()) return failure;
   }
   return "";
 }

@@ -1,8 +1,9 @@
-// The chart series: the fifteen fixed ones and those listed in sums.
+// The chart series: the fifteen fixed ones, those listed in sums, and the
+// checks every series must pass before it is drawn, whichever query plan
+// read its values.
 #ifndef TALLYPLOT_SERIES_H_
 #define TALLYPLOT_SERIES_H_
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,27 +21,48 @@ struct FixedSeries {
 constexpr int kFixedSeriesCount = 15;
 extern const FixedSeries kFixedSeries[kFixedSeriesCount];
 
-// The query of every series: select selectednum, sum(resource) from table
-// group by selectednum order by selectednum asc.
-std::string pointsQuery(const std::string& table, const std::string& resource);
+// One series ready to draw: its points and label, its colour and glyph.
+struct ChartSeries {
+  Line line;
+  std::string color;
+  std::string glyph;
+};
 
-// Percentage of each selectednum group's rows not exceeding resource.
-std::vector<double> getPoints(ResultSet res, std::string table,
-                              std::string resource, int order);
+// The texts of one selected sums row that make a series.
+struct SumsRow {
+  std::string name;
+  std::string outputfield;
+  std::string red;
+  std::string green;
+  std::string blue;
+  std::string symbol;
 
-// Queries, appends and draws the fifteen fixed series. Returns the empty
-// text, or the diagnostic line that ends the run when a series holds a
-// value no PostScript interpreter can draw.
-std::string drawFixedSeries(std::ostream& out, const ResultSet& res,
-                            const std::string& table, int order,
-                            std::vector<Line>& lines);
+  // The data-table column the row's series sums.
+  std::string column() const { return outputfield + "_xcd"; }
+  // Its colour as the operands of setrgbcolor.
+  std::string color() const { return red + " " + green + " " + blue; }
+};
 
-// Queries, appends and draws one series per row of sums. Returns the
-// empty text, or the diagnostic line that ends the run when a row holds a
-// column name, colour or glyph that cannot be used, or its series a value
-// that cannot be drawn.
-std::string drawSumsSeries(std::ostream& out, ResultSet& sums,
-                           const ResultSet& res, const std::string& table,
-                           int order, std::vector<Line>& lines);
+// The statement that selects the extra series.
+extern const char kSumsQuery[];
+
+// The columns a sums row is read from, in the order they are looked up.
+extern const char* const kSumsFields[6];
+
+// Percentage of a group's rows that did not exceed a resource whose flags
+// sum to sum, for groups of order rows.
+double successPercentage(double sum, int order);
+
+// The empty text, or the diagnostic that ends the run when the row's
+// outputfield cannot be spliced into a query.
+std::string invalidOutputField(const SumsRow& row);
+
+// The empty text, or the diagnostic that ends the run when the row's
+// colour or glyph cannot be written into the document.
+std::string invalidStyle(const SumsRow& row);
+
+// The empty text, or the diagnostic that ends the run when a point of
+// line lies where no PostScript interpreter can draw it.
+std::string undrawableValue(const Line& line);
 
 #endif  // TALLYPLOT_SERIES_H_

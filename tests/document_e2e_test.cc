@@ -366,6 +366,72 @@ std::string pointsQuery(const std::string& table, const std::string& column) {
          " group by selectednum order by selectednum asc";
 }
 
+std::string groupQuery(const std::string& table) {
+  return "select count(idx) from " + table + " group by selectednum";
+}
+
+// The one statement of the one-pass plan over the fixed columns and extra.
+std::string onePassQuery(const std::string& table,
+                         const std::vector<std::string>& extra) {
+  std::string query = "select selectednum, count(idx)";
+  for (const FixedSeries& f : kFixed)
+    query += std::string(", sum(") + f.column + ")";
+  for (const std::string& c : extra) query += ", sum(" + c + ")";
+  return query + " from " + table +
+         " group by selectednum order by selectednum asc";
+}
+
+// The first column of every row of query, run as root on the test server.
+std::vector<std::string> firstColumn(const std::string& query) {
+  std::vector<std::string> values;
+  MYSQL* m = mysql_init(nullptr);
+  if (mysql_real_connect(m, "127.0.0.1", "root", "wqzk", nullptr,
+                         test_support::serverPort(), nullptr, 0) == nullptr ||
+      mysql_query(m, query.c_str()) != 0) {
+    ADD_FAILURE() << mysql_error(m) << " in " << query;
+  } else if (MYSQL_RES* res = mysql_store_result(m)) {
+    while (MYSQL_ROW row = mysql_fetch_row(res)) {
+      values.push_back(row[0] ? row[0] : "NULL");
+    }
+    mysql_free_result(res);
+  }
+  mysql_close(m);
+  return values;
+}
+
+// The server's general log, read for the statements one run of the program
+// sent to two databases.
+class StatementLog {
+ public:
+  StatementLog() {
+    test_support::execSql(
+        "SET GLOBAL log_output = 'TABLE';"
+        "SET GLOBAL general_log = 1");
+  }
+  // Forgets every connection made so far.
+  void mark() {
+    since_ =
+        firstColumn("SELECT COALESCE(MAX(thread_id), 0) FROM mysql.general_log")
+            .at(0);
+  }
+  // The statements of the connections to either database since mark(), in
+  // the order the server received them.
+  std::vector<std::string> statements(const std::string& db1,
+                                      const std::string& db2) const {
+    return firstColumn(
+        "SELECT argument FROM mysql.general_log WHERE command_type = 'Query'"
+        " AND thread_id > " +
+        since_ +
+        " AND thread_id IN (SELECT thread_id FROM mysql.general_log WHERE"
+        " command_type = 'Connect' AND (argument LIKE '% on " +
+        db1 + " using %' OR argument LIKE '% on " + db2 +
+        " using %')) ORDER BY event_time");
+  }
+
+ private:
+  std::string since_ = "0";
+};
+
 // Two scratch databases (the data database with sums, the output database
 // with the data table), a scratch directory, and the run of the binary.
 class DocumentTest : public ::testing::Test {
@@ -401,10 +467,25 @@ class DocumentTest : public ::testing::Test {
     }
   }
 
-  ProcessResult run(const std::string& path) {
+  ProcessResult run(const std::string& path,
+                    const std::map<std::string, std::string>& env = {}) {
+    log_.mark();
     return test_support::runTallyplot({path, "127.0.0.1", "root", "wqzk",
-                                       kTable, datadb_->name(),
-                                       outdb_->name()});
+                                       table_, datadb_->name(), outdb_->name()},
+                                      env);
+  }
+  std::vector<std::string> statements() const {
+    return log_.statements(outdb_->name(), datadb_->name());
+  }
+  // The columns of the extra series, as the sums table selects them.
+  std::vector<std::string> extraColumns() const {
+    std::vector<std::string> columns;
+    for (const std::string& f :
+         firstColumn("SELECT COALESCE(outputfield, '') FROM `" +
+                     datadb_->name() + "`.sums WHERE increment = 1")) {
+      columns.push_back(f + "_xcd");
+    }
+    return columns;
   }
 
   // Runs to completion and checks the whole document and its rendering.
@@ -424,15 +505,27 @@ class DocumentTest : public ::testing::Test {
         test_support::renderWithGhostscript(path);
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
+    // One scan of the data table gave all of it...
+    EXPECT_EQ(statements(),
+              std::vector<std::string>(
+                  {kSumsQuery, onePassQuery(table_, extraColumns())}));
+    // ...and one scan per series gives the same bytes.
+    const std::string perSeries = dir_.file("per-series.eps");
+    result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(statements().size(), 17 + extraColumns().size());
+    EXPECT_TRUE(test_support::readFile(perSeries) == doc)
+        << "the per-series plan wrote another document";
     return body;
   }
 
   // Runs expecting failure; the output path must be left as it was.
-  void runAndExpectFailure(const std::string& diagnostic, bool preexisting) {
+  void runAndExpectFailure(const std::string& diagnostic, bool preexisting,
+                           const std::map<std::string, std::string>& env = {}) {
     const std::string path = dir_.file(preexisting ? "kept.eps" : "new.eps");
     const std::string before = "%!PS earlier document\n";
     if (preexisting) test_support::writeFile(path, before);
-    ProcessResult result = run(path);
+    ProcessResult result = run(path, env);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, diagnostic);
     EXPECT_EQ(result.err, "");
@@ -441,11 +534,28 @@ class DocumentTest : public ::testing::Test {
     } else {
       EXPECT_FALSE(test_support::fileExists(path));
     }
+    if (!env.empty()) return;
+    // The one-pass plan gave up silently and the per-series plan, from its
+    // first statement on, found the failure.
+    const std::vector<std::string> sent = statements();
+    const auto perSeries =
+        std::find(sent.begin(), sent.end(), groupQuery(table_));
+    ASSERT_NE(perSeries, sent.end()) << "no per-series statements";
+    const std::vector<std::string> onePass(sent.begin(), perSeries);
+    ASSERT_FALSE(onePass.empty());
+    EXPECT_EQ(onePass[0], kSumsQuery);
+    EXPECT_LE(onePass.size(), 2u);
+    if (onePass.size() == 2) {
+      EXPECT_EQ(onePass[1].rfind("select selectednum, count(idx), sum(", 0), 0u)
+          << onePass[1];
+    }
   }
 
   test_support::TempDir dir_;
   std::unique_ptr<ScratchDatabase> datadb_;
   std::unique_ptr<ScratchDatabase> outdb_;
+  std::string table_ = kTable;  // the table argument, used verbatim
+  StatementLog log_;
 };
 
 // 37 groups of 12 rows with scattered flags and NULLs, all fifteen flag
@@ -617,6 +727,62 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
   // 100 - (1e300 / 2) * 100
   runAndExpectFailure("Value -5e+301 of series \"Crew Time\" cannot be drawn\n",
                       true);
+}
+
+// Failures found before any series is read: the one-pass plan gives up and
+// the per-series plan reports them as it always has.
+TEST_F(DocumentTest, FailuresBeforeAnySeries) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 2);
+  load(data);
+  outdb_->exec(std::string("CREATE TABLE empty LIKE ") + kTable +
+               "; CREATE TABLE nulls SELECT * FROM " + kTable +
+               "; UPDATE nulls SET idx = NULL");
+  struct Case {
+    const char* name;
+    const char* table;
+    bool sums;
+    std::string diagnostic;
+  };
+  const std::vector<Case> cases = {
+      {"missing sums table", kTable, false,
+       queryFailure(serverError(datadb_->name(), kSumsQuery), kSumsQuery)},
+      {"empty data table", "empty", true,
+       "No rows in query \"" + groupQuery("empty") + "\n"},
+      {"group size 0", "nulls", true,
+       "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n"},
+  };
+  bool preexisting = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    datadb_->exec("DROP TABLE IF EXISTS sums");
+    if (c.sums) createSums();
+    table_ = c.table;
+    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
+  }
+}
+
+// Rows of new selectednum groups arriving between two per-series statements
+// (here: a table expression that shows one more group per statement the
+// session has sent) give series of different lengths, which no document
+// can show. One statement sees one state of the table.
+TEST_F(DocumentTest, SeriesOfDifferentLengths) {
+  DataSet data(fixedColumns());
+  for (int group = 1; group <= 20; ++group) data.addGroup(group, 2);
+  load(data);
+  createSums();
+  table_ = std::string("(select * from ") + kTable +
+           " where selectednum <= (select variable_value from "
+           "information_schema.session_status where variable_name = "
+           "'QUESTIONS')) as t";
+  runAndExpectFailure(
+      "Series \"Crew Training\" has 3 points, the first series has 2; the "
+      "data table changed during the run\n",
+      true, {{"TALLYPLOT_PLAN", "per-series"}});
+  const std::string path = dir_.file("one-pass.eps");
+  ProcessResult result = run(path);
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
 }
 
 TEST_F(DocumentTest, SumsFieldsMissingOrMiscased) {

@@ -383,6 +383,12 @@ TEST_F(RunFixture, FailedRunsLeaveTheOutputPathAsItWas) {
        {},
        "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n",
        ""},
+      {"unknown query plan, refused before the refused login",
+       six("cases", "wrong"),
+       {{"TALLYPLOT_PLAN", "one-pass"}},
+       "",
+       "Invalid TALLYPLOT_PLAN \"one-pass\": set it to \"per-series\" or "
+       "leave it unset or empty\n"},
       {"missing sums table",
        six("cases", "wqzk"),
        {},
@@ -577,7 +583,8 @@ TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   ASSERT_GT(child.pid(), 0);
   const std::string waiting =
       "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
-      output_->name() + "' AND INFO = '" + groupQuery("cases") + "'";
+      output_->name() +
+      "' AND ID <> CONNECTION_ID() AND INFO LIKE 'select % from cases %'";
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (rawValue(watcher.get(), waiting) != "1") {
     ASSERT_TRUE(child.running()) << "the run ended before it was blocked";
