@@ -103,8 +103,10 @@ Connection ResultSet::makeConn(std::string host, std::string user,
   }
   openConnections().push_back(conn);
   Connection handle(conn);
+  // No socket name: the library then uses MYSQL_UNIX_PORT or its default
+  // socket for "localhost"; an empty name would be taken as a path.
   if (mysql_real_connect(conn, host.c_str(), user.c_str(), pass.c_str(),
-                         db.c_str(), 0, "", 0) == nullptr) {
+                         db.c_str(), 0, nullptr, 0) == nullptr) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  mysql_error(conn));
     handle.release();

@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,10 +87,11 @@ int inheritedDescriptor(const std::string& path) {
   return -1;
 }
 
-// Whether a failure to create a file in a directory only means that the
-// directory is closed to new files, while an existing file in it may still
-// be written in place.
-bool isDirectoryClosed(int errnum) {
+// Whether a failure to create or rename a file in a directory is only the
+// directory's permissions refusing it (closed to new files, or sticky and
+// the target someone else's), while an existing file in it may still be
+// written in place.
+bool isRefusedByDirectory(int errnum) {
   return errnum == EACCES || errnum == EPERM;
 }
 
@@ -104,6 +106,143 @@ bool isWritableRegularFile(const std::string& path) {
 bool isWritableDescriptor(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+// The signals that end a run by default and that users and schedulers send
+// to stop one. None of them may leave a temporary file or a half-written
+// document behind.
+const int kTerminationSignals[] = {SIGHUP, SIGINT, SIGPIPE, SIGTERM};
+const int kTerminationSignalCount =
+    sizeof kTerminationSignals / sizeof kTerminationSignals[0];
+
+sigset_t terminationSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kTerminationSignals) sigaddset(&set, sig);
+  return set;
+}
+
+// Holds back the termination signals for its lifetime: what it guards
+// either happens whole or, when a signal arrives meanwhile, is complete
+// before the signal acts.
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld() {
+    sigset_t set = terminationSignalSet();
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+  }
+  ~TerminationSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// The temporary file a termination signal must remove, shared with the
+// signal handler: written only while the signals are held back.
+char gTemporaryPath[PATH_MAX];
+volatile sig_atomic_t gTemporaryRecorded = 0;
+// What each termination signal did before the handler was installed, and
+// whether the handler is installed for it (an ignored signal stays ignored).
+struct sigaction gPreviousActions[kTerminationSignalCount];
+bool gHandled[kTerminationSignalCount];
+
+// Removes the recorded temporary file, then lets the signal do what it did
+// before, which ends the process unless the program chose otherwise; the
+// exit status then still says which signal ended it. Only async-signal-safe
+// calls.
+extern "C" void removeTemporaryAndResignal(int sig) {
+  if (gTemporaryRecorded) unlink(gTemporaryPath);
+  gTemporaryRecorded = 0;
+  for (int i = 0; i < kTerminationSignalCount; ++i) {
+    if (kTerminationSignals[i] == sig) {
+      sigaction(sig, &gPreviousActions[i], nullptr);
+    }
+  }
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
+// Removes a temporary file when a termination signal arrives while the
+// file exists, from creation until it is renamed or removed: installs the
+// handler for its lifetime and restores the previous dispositions after.
+class TemporaryFileGuard {
+ public:
+  TemporaryFileGuard() {
+    for (int i = 0; i < kTerminationSignalCount; ++i) {
+      gHandled[i] = installHandler(i);
+    }
+  }
+  ~TemporaryFileGuard() {
+    TerminationSignalsHeld held;
+    gTemporaryRecorded = 0;
+    for (int i = 0; i < kTerminationSignalCount; ++i) {
+      if (gHandled[i]) {
+        sigaction(kTerminationSignals[i], &gPreviousActions[i], nullptr);
+      }
+    }
+  }
+  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
+  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
+
+  // Names the file to remove; call with the signals held back. False when
+  // the name does not fit (it then cannot be a path the system accepted).
+  bool record(const std::string& path) {
+    if (path.size() >= sizeof gTemporaryPath) return false;
+    std::memcpy(gTemporaryPath, path.c_str(), path.size() + 1);
+    gTemporaryRecorded = 1;
+    return true;
+  }
+
+  // The file is gone or renamed; call with the signals held back.
+  void forget() { gTemporaryRecorded = 0; }
+
+ private:
+  static bool installHandler(int index) {
+    int sig = kTerminationSignals[index];
+    if (sigaction(sig, nullptr, &gPreviousActions[index]) != 0 ||
+        gPreviousActions[index].sa_handler == SIG_IGN) {
+      return false;
+    }
+    struct sigaction action = {};
+    action.sa_handler = removeTemporaryAndResignal;
+    action.sa_mask = terminationSignalSet();
+    action.sa_flags = SA_RESTART;
+    return sigaction(sig, &action, nullptr) == 0;
+  }
+};
+
+// Makes the regular file open at fd hold exactly content. The new length
+// is reserved first, so that a full disk or quota fails before any old
+// byte is overwritten; only file systems that cannot reserve space lose
+// the old bytes then. Only the growth needs new blocks: reserving the
+// whole range would make the C library's fallback, on file systems
+// without native reservation, read the old bytes through a descriptor
+// opened only for writing.
+bool overwriteRegularFile(int fd, const std::string& content) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return false;
+  off_t length = static_cast<off_t>(content.size());
+  if (length > info.st_size) {
+    int reserved = posix_fallocate(fd, info.st_size, length - info.st_size);
+    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+      errno = reserved;
+      return false;
+    }
+  }
+  bool ok;
+  int errnum;
+  {
+    TerminationSignalsHeld held;  // the file is either old or complete
+    ok = writeAll(fd, content) && ftruncate(fd, length) == 0 && fsync(fd) == 0;
+    errnum = errno;
+  }
+  errno = errnum;
+  return ok;
 }
 
 }  // namespace
@@ -131,20 +270,25 @@ bool OutputFile::checkWritable() {
     // itself, which may be a system file such as a closed /dev/stdout.
     return fail(ENOENT);
   }
-  // Prove that the directory takes a new file, without leaving one.
+  // Prove that the directory takes a new file, without leaving one, even
+  // to a signal.
   std::string tmpname;
   std::string target = resolvedPath(path_);
-  fd = createTemporaryBeside(target, tmpname);
-  if (fd < 0) {
-    int errnum = errno;
-    if (isDirectoryClosed(errnum) && isWritableRegularFile(target)) {
-      return true;  // written in place at the end
+  int errnum;
+  {
+    TerminationSignalsHeld held;
+    fd = createTemporaryBeside(target, tmpname);
+    if (fd >= 0) {
+      close(fd);
+      unlink(tmpname.c_str());
+      return true;
     }
-    return fail(errnum);
+    errnum = errno;
   }
-  close(fd);
-  unlink(tmpname.c_str());
-  return true;
+  if (isRefusedByDirectory(errnum) && isWritableRegularFile(target)) {
+    return true;  // written in place at the end
+  }
+  return fail(errnum);
 }
 
 bool OutputFile::write(const std::string& content) {
@@ -159,15 +303,18 @@ bool OutputFile::write(const std::string& content) {
 
 bool OutputFile::writeInPlace(const std::string& target,
                               const std::string& content) {
-  int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return fail(errno);
-  if (!writeAll(fd, content)) {
-    int errnum = errno;
-    close(fd);
-    return fail(errnum);
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 &&
+            (S_ISREG(info.st_mode) ? overwriteRegularFile(fd, content)
+                                   : writeAll(fd, content));
+  int errnum = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    errnum = errno;
   }
-  if (close(fd) != 0) return fail(errno);
-  return true;
+  return ok || fail(errnum);
 }
 
 bool OutputFile::replaceAtomically(const std::string& target,
@@ -175,30 +322,53 @@ bool OutputFile::replaceAtomically(const std::string& target,
   struct stat info;
   mode_t mode =
       stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : newFileMode();
+  TemporaryFileGuard guard;
   std::string tmpname;
-  int fd = createTemporaryBeside(target, tmpname);
+  int fd;
+  int errnum;
+  {
+    TerminationSignalsHeld held;
+    fd = createTemporaryBeside(target, tmpname);
+    errnum = errno;
+    if (fd >= 0 && !guard.record(tmpname)) {
+      close(fd);
+      unlink(tmpname.c_str());
+      return fail(ENAMETOOLONG);
+    }
+  }
   if (fd < 0) {
-    int errnum = errno;
     // Replacing needs a new file beside the target; without one, writing
     // the existing file itself is still what the user asked for.
-    if (isDirectoryClosed(errnum) && isWritableRegularFile(target)) {
+    if (isRefusedByDirectory(errnum) && isWritableRegularFile(target)) {
       return writeInPlace(target, content);
     }
     return fail(errnum);
   }
   bool ok = fchmod(fd, mode) == 0 && writeAll(fd, content) && fsync(fd) == 0;
-  int errnum = errno;
+  errnum = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
     errnum = errno;
   }
-  if (ok && rename(tmpname.c_str(), target.c_str()) != 0) {
-    ok = false;
-    errnum = errno;
+  bool renameRefused = false;
+  {
+    // Held back so that a signal finds either the temporary file still
+    // recorded, or the target complete and nothing to remove.
+    TerminationSignalsHeld held;
+    if (ok && rename(tmpname.c_str(), target.c_str()) != 0) {
+      ok = false;
+      errnum = errno;
+      renameRefused = isRefusedByDirectory(errnum);
+    }
+    if (!ok) unlink(tmpname.c_str());
+    guard.forget();
   }
-  if (!ok) {
-    unlink(tmpname.c_str());
-    return fail(errnum);
+  if (ok) return true;
+  // A sticky directory forbids replacing another user's file even where
+  // that file may be written: write it in place, as the early check,
+  // which only asked whether the file is writable, promised.
+  if (renameRefused && isWritableRegularFile(target)) {
+    return writeInPlace(target, content);
   }
-  return true;
+  return fail(errnum);
 }

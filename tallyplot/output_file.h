@@ -9,7 +9,9 @@
 // Writes a finished document to a path without ever leaving it half
 // written: regular files are replaced atomically, anything else (a
 // terminal, a pipe, a device) is written in place, and so is a writable
-// file in a directory that takes no new files.
+// file that its directory does not let this user replace (closed to new
+// files, or sticky and the file someone else's). A termination signal
+// during the write leaves no temporary file and no half-written file.
 class OutputFile {
  public:
   explicit OutputFile(std::string path);
@@ -20,7 +22,9 @@ class OutputFile {
   bool checkWritable();
 
   // Writes content to the path. On false, error() says why and the path
-  // is as it was (for a regular file) and no temporary file remains.
+  // is as it was (for a regular file) and no temporary file remains; a
+  // regular file written in place keeps its old bytes when the disk is
+  // full, except on file systems that cannot reserve space.
   bool write(const std::string& content);
 
   // "Failed to write output file: <path>: <reason>".

@@ -5,8 +5,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -328,45 +330,150 @@ TEST(OutputFileTest, WritesAFileWithTheLongestName) {
 // anywhere, so only another user shows what permissions refuse.
 const uid_t kNobody = 65534;
 
-// Runs body in a child process as kNobody; the child's verdict is whether
-// body returned true. Fails the test when the child cannot run.
-bool succeedsAsNobody(const std::function<bool()>& body) {
+// Runs body in a child process as user uid in group gid alone (no
+// supplementary groups); the child's verdict is whether body returned
+// true. Fails the test when the child cannot run.
+bool succeedsAs(uid_t uid, gid_t gid, const std::function<bool()>& body) {
   pid_t child = fork();
   if (child < 0) {
     ADD_FAILURE() << "fork: " << strerror(errno);
     return false;
   }
   if (child == 0) {
-    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) {
+      _exit(2);
+    }
     _exit(body() ? 0 : 1);
   }
   int status = 0;
   if (waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
       WEXITSTATUS(status) == 2) {
-    ADD_FAILURE() << "the child running as nobody did not finish normally";
+    ADD_FAILURE() << "the child running as user " << uid
+                  << " did not finish normally";
     return false;
   }
   return WEXITSTATUS(status) == 0;
 }
 
-// A user may write a file they own in a directory closed to them; the file
-// is then written in place. Runs as an unprivileged user in a child, since
-// root may create files anywhere.
-TEST(OutputFileTest, WritesAWritableFileInAClosedDirectoryInPlace) {
+bool succeedsAsNobody(const std::function<bool()>& body) {
+  return succeedsAs(kNobody, kNobody, body);
+}
+
+// A group shared by two other users, by number: no accounts are needed.
+const gid_t kSharedGroup = 64101;
+const uid_t kFileOwner = 64102;
+const uid_t kGroupMember = 64103;
+
+// An existing file that the writer may write but not replace: the
+// directory either takes no new files from them, or is sticky and the
+// file belongs to someone else.
+struct InPlaceTarget {
+  const char* name;
+  mode_t directoryMode;  // owned by root
+  gid_t directoryGroup;
+  uid_t fileOwner;
+  gid_t fileGroup;
+  mode_t fileMode;
+  uid_t writer;
+  gid_t writerGroup;
+};
+
+// Such a file is written in place. Runs as an unprivileged user in a
+// child, since root may create and replace files anywhere.
+TEST(OutputFileTest, WritesInPlaceAWritableFileItMayNotReplace) {
+  const InPlaceTarget targets[] = {
+      {"own file, directory closed to new files", 0755, 0, kNobody, kNobody,
+       0644, kNobody, kNobody},
+      {"group member's file, shared sticky directory", 01775, kSharedGroup,
+       kFileOwner, kSharedGroup, 0664, kGroupMember, kSharedGroup},
+  };
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  for (const InPlaceTarget& target : targets) {
+    SCOPED_TRACE(target.name);
+    TempDir dir;
+    std::string shared = dir.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    std::string path = shared + "/out.eps";
+    writeFile(path, "old\n");
+    ASSERT_EQ(chown(path.c_str(), target.fileOwner, target.fileGroup), 0);
+    ASSERT_EQ(chmod(path.c_str(), target.fileMode), 0);
+    ASSERT_EQ(chown(shared.c_str(), 0, target.directoryGroup), 0);
+    ASSERT_EQ(chmod(shared.c_str(), target.directoryMode), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_TRUE(succeedsAs(target.writer, target.writerGroup, [&path] {
+      OutputFile file(path);
+      return file.checkWritable() && file.write("new\n");
+    }));
+    EXPECT_EQ(readFile(path), "new\n");
+    EXPECT_EQ(listDirectory(shared), std::vector<std::string>{"out.eps"});
+  }
+}
+
+// A tmpfs of a given size, mounted over a directory for one test and
+// unmounted when the object goes.
+class TmpfsMount {
+ public:
+  TmpfsMount(const std::string& dir, const std::string& options) : dir_(dir) {
+    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    if (!mounted_) error_ = strerror(errno);
+  }
+  ~TmpfsMount() {
+    if (mounted_ && umount(dir_.c_str()) != 0) {
+      ADD_FAILURE() << "umount " << dir_ << ": " << strerror(errno);
+    }
+  }
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// Writes to path until the file system holding it has no space left.
+void fillFileSystem(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0) << path << ": " << strerror(errno);
+  const std::string chunk(65536, 'f');
+  size_t size = chunk.size();
+  while (size > 0) {
+    ssize_t written = write(fd, chunk.data(), size);
+    if (written > 0) continue;
+    if (written < 0 && errno != ENOSPC) {
+      ADD_FAILURE() << path << ": " << strerror(errno);
+      break;
+    }
+    size /= 2;  // leave no partly free page behind
+  }
+  close(fd);
+}
+
+// On a full disk, a file written in place keeps its old bytes: the space
+// for the new document is reserved before any old byte is overwritten.
+TEST(OutputFileTest, AFullDiskKeepsAFileWrittenInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
   TempDir dir;
   std::string closed = dir.file("closed");
   ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  TmpfsMount tmpfs(closed, "size=1m,mode=0755");
+  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount tmpfs: " << tmpfs.error();
   std::string path = closed + "/out.eps";
-  writeFile(path, "old\n");
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+  const std::string old(4000, 'o');
+  writeFile(path, old);
   ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+  fillFileSystem(closed + "/filler");
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   EXPECT_TRUE(succeedsAsNobody([&path] {
     OutputFile file(path);
-    return file.checkWritable() && file.write("new\n");
+    return file.checkWritable() && !file.write(std::string(65536, 'n')) &&
+           file.error() == kPrefix + path + ": No space left on device";
   }));
-  EXPECT_EQ(readFile(path), "new\n");
-  EXPECT_EQ(listDirectory(closed), std::vector<std::string>{"out.eps"});
+  EXPECT_TRUE(readFile(path) == old) << "the old document was lost";
+  EXPECT_EQ(listDirectory(closed),
+            (std::vector<std::string>{"filler", "out.eps"}));
 }
 
 // A new document gets the permissions any new file of the process gets.

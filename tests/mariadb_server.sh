@@ -4,7 +4,8 @@
 #
 #   mariadb_server.sh start DIR   fresh data directory in DIR, server started,
 #                                 root/wqzk reachable over TCP on 127.0.0.1;
-#                                 DIR/port holds the port, DIR/pid the PID
+#                                 DIR/port holds the port, DIR/socket the
+#                                 Unix socket's path, DIR/pid the PID
 #   mariadb_server.sh stop DIR    stops the server recorded in DIR/pid and
 #                                 removes DIR
 #
@@ -128,12 +129,21 @@ start_server() {
   echo $!
 }
 
+# True while our own child pid has not ended. Right after the fork it may
+# still be this script's shell on its way to exec the server, so its name
+# is not checked here.
+is_alive() {
+  local pid=$1 state
+  state=$(awk '/^State:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+  [[ -n "$state" && "$state" != Z && "$state" != X ]]
+}
+
 # Waits until the server answers on its socket; fails when it dies first or
 # the wait runs out.
 wait_until_up() {
   local dir=$1 pid=$2 tries=0
   while ((tries < START_WAIT_SECONDS * 5)); do
-    if ! is_our_server "$pid"; then
+    if ! is_alive "$pid"; then
       return 1
     fi
     if "$ADMIN" --no-defaults --socket="$SOCKET" --user=root \
@@ -206,6 +216,7 @@ cmd_start() {
         die "could not create the root accounts"
       }
       echo "$port" >"$dir/port"
+      echo "$SOCKET" >"$dir/socket"
       echo "$pid" >"$dir/pid"
       echo "MariaDB server $pid listening on 127.0.0.1:$port (data in $dir)"
       return 0

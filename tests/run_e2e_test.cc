@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -511,11 +513,37 @@ TEST_F(RunFixture, OneArgumentUsesEveryDefault) {
   EXPECT_EQ(run.status, 1);
 }
 
-// A started tallyplot process, killed and reaped if a test ends early.
+// Host "localhost", or none, reaches the server on its Unix socket (found
+// through MYSQL_UNIX_PORT, as every client does), and the document is the
+// same as over TCP.
+TEST_F(RunFixture, LocalhostConnectsThroughTheUnixSocket) {
+  loadValidData(*output_, *data_);
+  const std::string overTcp = dir_.file("tcp.eps");
+  expectCompleteRun(runTallyplot(args(overTcp)), overTcp);
+  const std::string socket = test_support::serverSocket();
+  ASSERT_NE(socket, "");
+  // No server on the TCP port: only the socket can serve these runs.
+  const std::map<std::string, std::string> env = {
+      {"MYSQL_UNIX_PORT", socket},
+      {"MYSQL_TCP_PORT", std::to_string(unusedPort())}};
+  for (const std::string host : {"localhost", ""}) {
+    SCOPED_TRACE("host \"" + host + "\"");
+    const std::string path = dir_.file("socket.eps");
+    std::vector<std::string> given = args(path);
+    given[1] = host;
+    expectCompleteRun(runTallyplot(given, env), path);
+    EXPECT_TRUE(readFile(path) == readFile(overTcp))
+        << "the document differs from the one written over TCP";
+  }
+}
+
+// A started tallyplot process, killed and reaped if a test ends early; env
+// holds variables set for it on top of this process's environment.
 class ChildRun {
  public:
   ChildRun(const std::vector<std::string>& args, const std::string& outPath,
-           const std::string& errPath) {
+           const std::string& errPath,
+           const std::map<std::string, std::string>& env = {}) {
     std::vector<std::string> argv{test_support::tallyplotBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -527,6 +555,9 @@ class ChildRun {
       int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
+      for (const auto& [key, value] : env) {
+        setenv(key.c_str(), value.c_str(), 1);
+      }
       execv(cargv[0], cargv.data());
       _exit(127);
     }
@@ -556,6 +587,53 @@ class ChildRun {
   pid_t pid_ = -1;
   int raw_ = 0;
 };
+
+// Waits (bounded) until path exists, while the child still runs.
+void waitForFile(ChildRun& child, const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fileExists(path)) {
+    ASSERT_TRUE(child.running()) << "the run ended before " << path;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no " << path;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// The sanitizer settings of this process, plus leave to load a library
+// ahead of the sanitizer runtime (the fsync shim is not instrumented).
+std::string asanOptionsForPreload() {
+  const char* inherited = std::getenv("ASAN_OPTIONS");
+  std::string options = inherited ? inherited : "";
+  if (!options.empty()) options += ":";
+  return options + "verify_asan_link_order=0";
+}
+
+// A run stopped by a termination signal while it syncs its document dies
+// of that signal, keeps the previous document and leaves no temporary file.
+TEST_F(RunFixture, SignalDuringTheWriteKeepsTheFileAndLeavesNoTemporary) {
+  loadValidData(*output_, *data_);
+  test_support::useTestServer();  // the child inherits the port
+  const std::string path = dir_.file("chart.eps");
+  // SIGPIPE is left out: the client library ignores it, so it cannot end
+  // a run.
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    writeFile(path, kPrevious);
+    TempDir side;  // the run's streams and its announcement of fsync
+    const std::string entered = side.file("fsync-entered");
+    ChildRun child(args(path), side.file("out.txt"), side.file("err.txt"),
+                   {{"LD_PRELOAD", SLOW_FSYNC_LIBRARY},
+                    {"TALLYPLOT_TEST_FSYNC_ENTERED", entered},
+                    {"ASAN_OPTIONS", asanOptionsForPreload()}});
+    ASSERT_GT(child.pid(), 0);
+    waitForFile(child, entered);
+    ASSERT_EQ(kill(child.pid(), signal), 0);
+    EXPECT_EQ(child.wait(), 128 + signal)
+        << readFile(side.file("out.txt")) << readFile(side.file("err.txt"));
+    EXPECT_EQ(readFile(path), kPrevious);
+    EXPECT_EQ(listDirectory(dir_.path()),
+              std::vector<std::string>{"chart.eps"});
+  }
+}
 
 std::vector<std::string> processArguments(pid_t pid) {
   std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");

@@ -216,6 +216,18 @@ int serverPort() {
   return port;
 }
 
+std::string serverSocket() {
+  std::ifstream in(std::string(TEST_SERVER_DIR) + "/socket");
+  std::string socket;
+  if (!std::getline(in, socket) || socket.empty()) {
+    ADD_FAILURE() << "no test server: " << TEST_SERVER_DIR
+                  << "/socket is missing (run the tests through ctest, which "
+                     "starts the server)";
+    return "";
+  }
+  return socket;
+}
+
 void useTestServer() {
   int port = serverPort();
   if (port != 0) setenv("MYSQL_TCP_PORT", std::to_string(port).c_str(), 1);

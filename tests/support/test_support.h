@@ -13,6 +13,10 @@ namespace test_support {
 // Fails the current test (and returns 0) when no server is running.
 int serverPort();
 
+// The Unix socket of the throwaway server the CTest fixture started.
+// Fails the current test (and returns "") when no server is running.
+std::string serverSocket();
+
 // Points this process's client library at the test server: sets
 // MYSQL_TCP_PORT so connections on the default port reach it.
 void useTestServer();
