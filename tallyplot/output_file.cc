@@ -1,7 +1,6 @@
 #include "output_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <cstring>
 #include <utility>
 #include <vector>
+
+#include "termination_signals.h"
 
 namespace {
 
@@ -107,114 +108,6 @@ bool isWritableDescriptor(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
 }
-
-// The signals that end a run by default and that users and schedulers send
-// to stop one. None of them may leave a temporary file or a half-written
-// document behind.
-const int kTerminationSignals[] = {SIGHUP, SIGINT, SIGPIPE, SIGTERM};
-const int kTerminationSignalCount =
-    sizeof kTerminationSignals / sizeof kTerminationSignals[0];
-
-sigset_t terminationSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kTerminationSignals) sigaddset(&set, sig);
-  return set;
-}
-
-// Holds back the termination signals for its lifetime: what it guards
-// either happens whole or, when a signal arrives meanwhile, is complete
-// before the signal acts.
-class TerminationSignalsHeld {
- public:
-  TerminationSignalsHeld() {
-    sigset_t set = terminationSignalSet();
-    sigprocmask(SIG_BLOCK, &set, &previous_);
-  }
-  ~TerminationSignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
-  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
-// The temporary file a termination signal must remove, shared with the
-// signal handler: written only while the signals are held back.
-char gTemporaryPath[PATH_MAX];
-volatile sig_atomic_t gTemporaryRecorded = 0;
-// What each termination signal did before the handler was installed, and
-// whether the handler is installed for it (an ignored signal stays ignored).
-struct sigaction gPreviousActions[kTerminationSignalCount];
-bool gHandled[kTerminationSignalCount];
-
-// Removes the recorded temporary file, then lets the signal do what it did
-// before, which ends the process unless the program chose otherwise; the
-// exit status then still says which signal ended it. Only async-signal-safe
-// calls.
-extern "C" void removeTemporaryAndResignal(int sig) {
-  if (gTemporaryRecorded) unlink(gTemporaryPath);
-  gTemporaryRecorded = 0;
-  for (int i = 0; i < kTerminationSignalCount; ++i) {
-    if (kTerminationSignals[i] == sig) {
-      sigaction(sig, &gPreviousActions[i], nullptr);
-    }
-  }
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  raise(sig);
-}
-
-// Removes a temporary file when a termination signal arrives while the
-// file exists, from creation until it is renamed or removed: installs the
-// handler for its lifetime and restores the previous dispositions after.
-class TemporaryFileGuard {
- public:
-  TemporaryFileGuard() {
-    for (int i = 0; i < kTerminationSignalCount; ++i) {
-      gHandled[i] = installHandler(i);
-    }
-  }
-  ~TemporaryFileGuard() {
-    TerminationSignalsHeld held;
-    gTemporaryRecorded = 0;
-    for (int i = 0; i < kTerminationSignalCount; ++i) {
-      if (gHandled[i]) {
-        sigaction(kTerminationSignals[i], &gPreviousActions[i], nullptr);
-      }
-    }
-  }
-  TemporaryFileGuard(const TemporaryFileGuard&) = delete;
-  TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;
-
-  // Names the file to remove; call with the signals held back. False when
-  // the name does not fit (it then cannot be a path the system accepted).
-  bool record(const std::string& path) {
-    if (path.size() >= sizeof gTemporaryPath) return false;
-    std::memcpy(gTemporaryPath, path.c_str(), path.size() + 1);
-    gTemporaryRecorded = 1;
-    return true;
-  }
-
-  // The file is gone or renamed; call with the signals held back.
-  void forget() { gTemporaryRecorded = 0; }
-
- private:
-  static bool installHandler(int index) {
-    int sig = kTerminationSignals[index];
-    if (sigaction(sig, nullptr, &gPreviousActions[index]) != 0 ||
-        gPreviousActions[index].sa_handler == SIG_IGN) {
-      return false;
-    }
-    struct sigaction action = {};
-    action.sa_handler = removeTemporaryAndResignal;
-    action.sa_mask = terminationSignalSet();
-    action.sa_flags = SA_RESTART;
-    return sigaction(sig, &action, nullptr) == 0;
-  }
-};
 
 // Makes the regular file open at fd hold exactly content. The new length
 // is reserved first, so that a full disk or quota fails before any old
