@@ -3,25 +3,38 @@
 # to what the server itself needs for the same work:
 #
 #   (a) the program:  tallyplot out.eps  (default settings, MYSQL_TCP_PORT set)
-#   (b) exactly the program's statements, in the program's order, sent through
-#       the stock `mariadb` client in one session: the server's cost of this
-#       query plan, one full grouped scan per series
+#   (b) exactly the per-series plan's statements, in the program's order, sent
+#       through the stock `mariadb` client in one session: the server's cost
+#       of that query plan, one full grouped scan per series
 #   (c) one statement computing every count and sum in a single grouped scan:
 #       the floor for any client of this table
+#   (d) the program with the per-series plan:
+#       TALLYPLOT_PLAN=per-series tallyplot out.eps
 #
 # Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
-#                       [--build-dir DIR | --program PATH] [--print-queries]
+#                       [--shards N] [--build-dir DIR | --program PATH]
+#                       [--print-queries]
+#
+# With --shards N the same cases also run against a throwaway Spider cluster
+# (tests/mariadb_cluster.sh) of N backends and a frontend with
+# spider_bgs_mode=1, holding the same rows: the generated SQL is loaded into
+# the frontend too and its data table moved into a Spider table partitioned
+# by HASH(selectednum) over the backends (`sums` stays a local table of the
+# frontend). Single server and cluster run alternately; the script prints
+# both tables, the ratios cluster/single, and insists that both give the same
+# document, byte for byte.
 #
 # The data table holds 37 selectednum groups of N rows (37 x N rows), the
 # fifteen fixed flag columns and K extra ones, each named by a `sums` row with
-# increment 1. After one warm-up of each, a, b and c run alternately R times;
-# the script prints their medians, the ratios a/b and a/c, and the program's
-# CPU time and peak RSS as /usr/bin/time -v reports them. Figures are printed
-# only when every run succeeded and the program's document rendered.
+# increment 1. After one warm-up of each, a, b, c and d run alternately R
+# times; the script prints their medians, the ratios a/b, a/c and d/b, and the
+# program's CPU time and peak RSS as /usr/bin/time -v reports them. Figures
+# are printed only when every run succeeded and the program's documents
+# rendered and agreed.
 #
-# The server gets a 512 MiB InnoDB buffer pool (SET GLOBAL) so the ~48 MiB
-# table of 1.1M rows stays in memory: the figures measure query work, not the
-# disk. Wall times come from bash's EPOCHREALTIME.
+# Every server (and every backend) gets a 512 MiB InnoDB buffer pool (SET
+# GLOBAL) so the ~48 MiB table of 1.1M rows stays in memory: the figures
+# measure query work, not the disk. Wall times come from bash's EPOCHREALTIME.
 set -euo pipefail
 export LC_ALL=C
 
@@ -29,6 +42,8 @@ BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 readonly BENCH_DIR REPO_DIR
 readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
+readonly CLUSTER_SCRIPT="$REPO_DIR/tests/mariadb_cluster.sh"
+readonly CASES=(a b c d)
 readonly PASSWORD=wqzk
 readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
 readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
@@ -42,8 +57,12 @@ reps=5
 build_dir="$REPO_DIR/build-bench"
 program=""
 print_queries=0
+shards=0
 work=""
 port=""
+single_port=""
+cluster_port=""
+target=single
 
 die() {
   echo "bench.sh: $*" >&2
@@ -53,7 +72,8 @@ die() {
 usage() {
   cat >&2 <<'TEXT'
 Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
-                      [--build-dir DIR | --program PATH] [--print-queries]
+                      [--shards N] [--build-dir DIR | --program PATH]
+                      [--print-queries]
 TEXT
   exit 2
 }
@@ -70,6 +90,7 @@ parse_args() {
       --rows-per-group) rows_per_group=$2 ;;
       --extra-series) extra_series=$2 ;;
       --reps) reps=$2 ;;
+      --shards) shards=$2 ;;
       --build-dir) build_dir=$2 ;;
       --program) program=$2 ;;
       *) usage ;;
@@ -79,23 +100,29 @@ parse_args() {
   [[ "$rows_per_group" =~ ^[1-9][0-9]*$ ]] || die "--rows-per-group must be a positive integer"
   [[ "$extra_series" =~ ^[0-9]+$ ]] || die "--extra-series must be a non-negative integer"
   [[ "$reps" =~ ^[1-9][0-9]*$ ]] || die "--reps must be a positive integer"
+  [[ "$shards" =~ ^([1-9]|[1-9][0-9])$ ]] || [[ "$shards" == 0 ]] ||
+    die "--shards must be a number of backends from 1 to 99"
 }
 
 # Installs from Debian's packages whatever of the toolchain, server, client,
-# Ghostscript and GNU time is missing (a fresh machine, as root).
+# Spider engine, Ghostscript and GNU time is missing (a fresh machine, as
+# root).
 ensure_tools() {
   local missing=0 tool
   for tool in cmake g++ pkg-config mariadb gs; do
     command -v "$tool" >/dev/null 2>&1 || missing=1
   done
   [[ -x /usr/sbin/mariadbd && -x /usr/bin/time ]] || missing=1
+  dpkg-query -W -f='${Status}' mariadb-plugin-spider 2>/dev/null |
+    grep -q 'install ok installed' || missing=1
   pkg-config --exists libmariadb 2>/dev/null || missing=1
   ((missing)) || return 0
   [[ $(id -u) -eq 0 ]] || die "tools are missing and only root can install them"
   echo "Installing the missing tools from Debian's packages..."
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq cmake g++ pkg-config \
-    libmariadb-dev mariadb-server mariadb-client ghostscript time >/dev/null
+    libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider \
+    ghostscript time >/dev/null
 }
 
 # Builds the Release program unless --program named one.
@@ -117,26 +144,59 @@ build_program() {
 
 cleanup() {
   if [[ -n "$work" && -d "$work" ]]; then
+    "$CLUSTER_SCRIPT" stop "$work/cluster" || true
     "$SERVER_SCRIPT" stop "$work/db" || true
     rm -rf "$work"
   fi
 }
 
-# The stock client on the throwaway server; extra arguments are passed on.
+# The stock client on the current target's server (the frontend for the
+# cluster); extra arguments are passed on.
 client() {
-  mariadb --no-defaults --host=127.0.0.1 --port="$port" --user=root \
+  client_at "$port" "$@"
+}
+
+client_at() {
+  local at=$1
+  shift
+  mariadb --no-defaults --host=127.0.0.1 --port="$at" --user=root \
     --password="$PASSWORD" "$@"
+}
+
+# Gives the server on port $1 the benchmark's buffer pool and waits until it
+# has grown.
+grow_buffer_pool() {
+  local at=$1 tries=0
+  client_at "$at" -e "SET GLOBAL innodb_buffer_pool_size = $BUFFER_POOL_BYTES"
+  while [[ $(client_at "$at" -N -e "SELECT @@innodb_buffer_pool_size") -lt $BUFFER_POOL_BYTES ]]; do
+    ((++tries < 100)) || die "the buffer pool did not grow"
+    sleep 0.1
+  done
 }
 
 start_server() {
   "$SERVER_SCRIPT" start "$work/db" >/dev/null || die "the server did not start"
-  port=$(cat "$work/db/port")
-  client -e "SET GLOBAL innodb_buffer_pool_size = $BUFFER_POOL_BYTES"
-  local tries=0
-  while [[ $(client -N -e "SELECT @@innodb_buffer_pool_size") -lt $BUFFER_POOL_BYTES ]]; do
-    ((++tries < 100)) || die "the buffer pool did not grow"
-    sleep 0.1
+  single_port=$(cat "$work/db/port")
+  grow_buffer_pool "$single_port"
+}
+
+# N backends and a frontend with spider_bgs_mode=1 (set by the cluster
+# script); the backends hold the rows, so they get the buffer pool too.
+start_cluster() {
+  "$CLUSTER_SCRIPT" start "$work/cluster" "$shards" >/dev/null ||
+    die "the cluster did not start"
+  cluster_port=$(cat "$work/cluster/port")
+  local k
+  grow_buffer_pool "$cluster_port"
+  for ((k = 1; k <= shards; k++)); do
+    grow_buffer_pool "$(cat "$work/cluster/b$k/port")"
   done
+}
+
+# Points client, the cases and the document checks at one target.
+use_target() {
+  target=$1
+  if [[ "$target" == cluster ]]; then port=$cluster_port; else port=$single_port; fi
 }
 
 # Microseconds between two EPOCHREALTIME readings.
@@ -145,25 +205,51 @@ elapsed_us() {
   echo $((10#$end - 10#$start))
 }
 
+# Loads the generated SQL into the single server; the statements are kept
+# for the cluster, so both hold the same rows.
 load_data() {
   local start end
+  "$BENCH_DIR/generate_sql.sh" "$rows_per_group" "$extra_series" >"$work/data.sql"
   start=$EPOCHREALTIME
-  "$BENCH_DIR/generate_sql.sh" "$rows_per_group" "$extra_series" |
-    client >"$work/load.log"
+  client <"$work/data.sql" >"$work/load.log"
   end=$EPOCHREALTIME
   load_us=$(elapsed_us "$start" "$end")
   table_mib=$(client -N -e "SELECT ROUND((data_length + index_length) / 1048576, 1)
     FROM information_schema.tables
     WHERE table_schema = 'vetch_output' AND table_name = 'fleen'")
-  local rows
-  rows=$(client -N -e "SELECT COUNT(*) FROM vetch_output.fleen")
-  [[ "$rows" -eq $((37 * rows_per_group)) ]] || die "loaded $rows rows, expected $((37 * rows_per_group))"
+  check_row_count
 }
 
-# The program's statements in the order it sends them: the group size, the
-# fixed series, the sums rows, then one series per selected sums row. The
-# program reads sums on a second connection to vetch_data; here one session
-# switches databases instead.
+check_row_count() {
+  local rows
+  rows=$(client -N -e "SELECT COUNT(*) FROM vetch_output.fleen")
+  [[ "$rows" -eq $((37 * rows_per_group)) ]] || die "$target: $rows rows, expected $((37 * rows_per_group))"
+}
+
+# The same SQL into the frontend, then the data table moved into a Spider
+# table partitioned by selectednum over every backend.
+load_cluster_data() {
+  local start end k backends=()
+  for ((k = 1; k <= shards; k++)); do
+    backends+=("$k")
+  done
+  start=$EPOCHREALTIME
+  client <"$work/data.sql" >"$work/cluster-load.log"
+  "$CLUSTER_SCRIPT" shard "$work/cluster" vetch_output fleen selectednum \
+    "${backends[@]}" || die "the data table could not be sharded"
+  end=$EPOCHREALTIME
+  cluster_load_us=$(elapsed_us "$start" "$end")
+  check_row_count
+  for ((k = 1; k <= shards; k++)); do
+    client_at "$(cat "$work/cluster/b$k/port")" -N \
+      -e "ANALYZE TABLE vetch_output.fleen" >/dev/null
+  done
+}
+
+# The per-series plan's statements in the order the program sends them: the
+# group size, the fixed series, the sums rows, then one series per selected
+# sums row. The program reads sums on a second connection to vetch_data; here
+# one session switches databases instead.
 write_program_queries() {
   local column outputfield
   {
@@ -194,16 +280,26 @@ write_single_scan_query() {
     >"$work/single_scan.sql"
 }
 
-# Runs one case under /usr/bin/time -v; appends its wall time in microseconds
-# to $work/<case>.wall and keeps time's report in $work/<case>.time.<n>.
+# Runs one case on the current target under /usr/bin/time -v; appends its
+# wall time in microseconds to $work/<target>-<case>.wall and keeps time's
+# report in $work/<target>-<case>.time.<n>. The program's cases write
+# <target>-<case>.eps.
 run_case() {
   local name=$1 n=$2 start end status=0
-  local report="$work/$name.time.$n"
+  local report="$work/$target-$name.time.$n"
   case "$name" in
     a)
       start=$EPOCHREALTIME
-      MYSQL_TCP_PORT=$port /usr/bin/time -v -o "$report" "$program" out.eps \
+      env -u TALLYPLOT_PLAN MYSQL_TCP_PORT="$port" /usr/bin/time -v \
+        -o "$report" "$program" "$target-a.eps" \
         >"$work/a.stdout" 2>"$work/a.stderr" || status=$?
+      end=$EPOCHREALTIME
+      ;;
+    d)
+      start=$EPOCHREALTIME
+      TALLYPLOT_PLAN=per-series MYSQL_TCP_PORT=$port /usr/bin/time -v \
+        -o "$report" "$program" "$target-d.eps" \
+        >"$work/d.stdout" 2>"$work/d.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
     b)
@@ -224,27 +320,47 @@ run_case() {
       ;;
   esac
   if ((status != 0)); then
-    cat "$work/$name.stderr" "$work/a.stdout" 2>/dev/null >&2 || true
-    die "run $n of case ($name) failed with status $status"
+    cat "$work/$name.stderr" "$work/$name.stdout" 2>/dev/null >&2 || true
+    die "$target: run $n of case ($name) failed with status $status"
   fi
-  if [[ "$name" == a && ( -s "$work/a.stdout" || -s "$work/a.stderr" ) ]]; then
-    cat "$work/a.stdout" "$work/a.stderr" >&2
-    die "the program wrote to stdout/stderr in run $n"
+  if [[ "$name" == [ad] && ( -s "$work/$name.stdout" || -s "$work/$name.stderr" ) ]]; then
+    cat "$work/$name.stdout" "$work/$name.stderr" >&2
+    die "$target: the program wrote to stdout/stderr in run $n of case ($name)"
   fi
-  [[ "$n" == warmup ]] || elapsed_us "$start" "$end" >>"$work/$name.wall"
+  [[ "$n" == warmup ]] || elapsed_us "$start" "$end" >>"$work/$target-$name.wall"
 }
 
-# Renders the program's document and insists on two pages and no error.
-check_document() {
-  rm -f "$work"/page-*.png
-  local status=0
-  gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r30 \
-    -sOutputFile="$work/page-%d.png" out.eps >"$work/gs.log" 2>&1 || status=$?
-  local pages
-  pages=$(find "$work" -maxdepth 1 -name 'page-*.png' | wc -l)
-  if ((status != 0)) || ((pages != 2)) || grep -q 'Error' "$work/gs.log"; then
-    cat "$work/gs.log" >&2
-    die "the document did not render as two pages (gs status $status, $pages pages)"
+# Runs every case once on the current target.
+run_cases() {
+  local n=$1 name
+  for name in "${CASES[@]}"; do
+    run_case "$name" "$n"
+  done
+}
+
+# Renders the program's documents of the current target and insists on two
+# pages and no error; the plans, and the cluster and the single server, must
+# agree byte for byte.
+check_documents() {
+  local name doc
+  for name in a d; do
+    doc="$target-$name.eps"
+    rm -f "$work"/page-*.png
+    local status=0
+    gs -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r30 \
+      -sOutputFile="$work/page-%d.png" "$doc" >"$work/gs.log" 2>&1 || status=$?
+    local pages
+    pages=$(find "$work" -maxdepth 1 -name 'page-*.png' | wc -l)
+    if ((status != 0)) || ((pages != 2)) || grep -q 'Error' "$work/gs.log"; then
+      cat "$work/gs.log" >&2
+      die "$doc did not render as two pages (gs status $status, $pages pages)"
+    fi
+  done
+  cmp -s "$target-a.eps" "$target-d.eps" ||
+    die "$target: the two plans wrote different documents"
+  if [[ "$target" == cluster ]]; then
+    cmp -s single-a.eps cluster-a.eps ||
+      die "the cluster and the single server wrote different documents"
   fi
 }
 
@@ -258,13 +374,13 @@ stats() {
 # Field of time -v reports: per-report values of the named line, one per line.
 time_field() {
   local name=$1 label=$2
-  cat "$work/$name".time.[0-9]* | awk -F': ' -v l="$label" '$1 ~ l { print $2 }'
+  cat "$work/$target-$name".time.[0-9]* | awk -F': ' -v l="$label" '$1 ~ l { print $2 }'
 }
 
 # User+sys seconds of every measured run of one case, one per line.
 cpu_seconds() {
   local name=$1 f
-  for f in "$work/$name".time.[0-9]*; do
+  for f in "$work/$target-$name".time.[0-9]*; do
     awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.3f\n", s }' "$f"
   done
 }
@@ -287,34 +403,77 @@ print_machine() {
   echo "program:   $program"
 }
 
-report() {
-  local a b c
-  read -r -a a < <(stats "$work/a.wall")
-  read -r -a b < <(stats "$work/b.wall")
-  read -r -a c < <(stats "$work/c.wall")
+# The figures of the current target: the table of wall times, the ratios,
+# the program's CPU time and memory.
+report_target() {
+  local a b c d
+  read -r -a a < <(stats "$work/$target-a.wall")
+  read -r -a b < <(stats "$work/$target-b.wall")
+  read -r -a c < <(stats "$work/$target-c.wall")
+  read -r -a d < <(stats "$work/$target-d.wall")
   local rss_max rss_min cpu_a cpu_b
   rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
   rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
   cpu_a=$(cpu_seconds a | median_of_lines)
   cpu_b=$(cpu_seconds b | median_of_lines)
   echo
+  printf '%-58s %10s %10s %10s\n' "wall time (ms)" median min max
+  printf '%-58s %10s %10s %10s\n' "(a) tallyplot out.eps" "$(ms "${a[0]}")" "$(ms "${a[1]}")" "$(ms "${a[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(b) $query_count per-series statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(d) TALLYPLOT_PLAN=per-series tallyplot out.eps" "$(ms "${d[0]}")" "$(ms "${d[1]}")" "$(ms "${d[2]}")"
+  echo
+  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" \
+    'BEGIN { printf "a/b = %.2f   a/c = %.2f   d/b = %.2f   (medians)\n", a / b, a / c, d / b }'
+  echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
+  echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
+}
+
+# Median wall time of one case of one target, in microseconds.
+median_us() {
+  local figures
+  read -r -a figures < <(stats "$work/$1-$2.wall")
+  echo "${figures[0]}"
+}
+
+# The cluster's medians next to the single server's, case by case.
+report_ratios() {
+  local name single cluster
+  local -A labels=([a]="(a) tallyplot" [b]="(b) per-series statements"
+    [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan")
+  echo
+  printf '%-40s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
+  for name in "${CASES[@]}"; do
+    single=$(median_us single "$name")
+    cluster=$(median_us cluster "$name")
+    printf '%-40s %12s %12s %16s\n' "${labels[$name]}" "$(ms "$single")" \
+      "$(ms "$cluster")" "$(awk -v s="$single" -v c="$cluster" 'BEGIN { printf "%.2f", c / s }')"
+  done
+}
+
+report() {
+  local order="a, b, c, d"
+  ((shards == 0)) || order="a, b, c, d on the single server, then on the cluster"
+  echo
   echo "tallyplot benchmark"
+  use_target single
   print_machine
   echo "data:      37 groups x $rows_per_group rows = $((37 * rows_per_group)) rows, 15 fixed + $extra_series extra flag columns, table $table_mib MiB"
   echo "load:      $(ms "$load_us") ms (generated server-side from seq_0_to_$((37 * rows_per_group - 1)))"
-  echo "reps:      $reps per case after one warm-up each, alternating a, b, c"
+  echo "reps:      $reps per case after one warm-up each, alternating $order"
   echo "load avg:  at start $load_start; at end $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo
-  printf '%-58s %10s %10s %10s\n' "wall time (ms)" median min max
-  printf '%-58s %10s %10s %10s\n' "(a) tallyplot out.eps" "$(ms "${a[0]}")" "$(ms "${a[1]}")" "$(ms "${a[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(b) the program's $query_count statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
-  echo
-  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" \
-    'BEGIN { printf "a/b = %.2f   a/c = %.2f   (medians)\n", a / b, a / c }'
-  echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
-  echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
-  echo "document:  exit 0, nothing on stdout/stderr, 2 pages rendered by Ghostscript"
+  report_target
+  echo "document:  exit 0, nothing on stdout/stderr, 2 pages rendered by Ghostscript, same for both plans"
+  if ((shards > 0)); then
+    use_target cluster
+    echo
+    echo "On a Spider cluster: $shards backends (same server version and settings), frontend with spider_bgs_mode=1,"
+    echo "data table PARTITION BY HASH(selectednum), one partition per backend; sums local on the frontend"
+    echo "cluster load: $(ms "$cluster_load_us") ms (the same SQL into the frontend, then moved to the backends through Spider)"
+    report_target
+    echo "document:  byte-identical to the single server's, both plans"
+    report_ratios
+  fi
   if ((print_queries)); then
     echo
     echo "statements of (b):"
@@ -324,10 +483,16 @@ report() {
   fi
 }
 
+# The targets measured in this invocation.
+targets() {
+  echo single
+  ((shards == 0)) || echo cluster
+}
+
 main() {
   parse_args "$@"
   ensure_tools
-  [[ -x "$SERVER_SCRIPT" ]] || die "missing $SERVER_SCRIPT"
+  [[ -x "$SERVER_SCRIPT" && -x "$CLUSTER_SCRIPT" ]] || die "missing $SERVER_SCRIPT or $CLUSTER_SCRIPT"
   work=$(mktemp -d "${TMPDIR:-/tmp}/tallyplot-bench.XXXXXX")
   trap cleanup EXIT
   trap 'exit 130' INT
@@ -336,27 +501,42 @@ main() {
   load_start=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "Starting a throwaway server..."
   start_server
+  use_target single
   echo "Loading $((37 * rows_per_group)) rows with $extra_series extra series..."
   load_data
   echo "Loaded in $(ms "$load_us") ms."
+  if ((shards > 0)); then
+    echo "Starting a throwaway Spider cluster of $shards backends..."
+    start_cluster
+    use_target cluster
+    echo "Loading the same rows into the cluster..."
+    load_cluster_data
+    echo "Loaded and sharded in $(ms "$cluster_load_us") ms."
+    use_target single
+  fi
   write_program_queries
   write_single_scan_query
   cd "$work"
 
-  # One checked run that also warms the caches, then the other warm-ups.
-  run_case a warmup
-  check_document
-  run_case b warmup
-  run_case c warmup
-  local n
+  # One checked run of each that also warms the caches.
+  local n t
+  for t in $(targets); do
+    use_target "$t"
+    run_cases warmup
+    check_documents
+  done
   for ((n = 1; n <= reps; n++)); do
     echo "Repetition $n of $reps..."
-    run_case a "$n"
-    run_case b "$n"
-    run_case c "$n"
+    for t in $(targets); do
+      use_target "$t"
+      run_cases "$n"
+    done
   done
-  # The last run's document must render too.
-  check_document
+  # The last runs' documents must render and agree too.
+  for t in $(targets); do
+    use_target "$t"
+    check_documents
+  done
   report
 }
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything needed to build tallyplot, run
-# its tests and run the demo. Does nothing (quickly) when all of it is there.
-# Run as root (or with sudo available).
+# its tests (the Spider engine for the cluster tests) and run the demo. Does
+# nothing (quickly) when all of it is there. Run as root (or with sudo
+# available).
 set -euo pipefail
 
 readonly PACKAGES=(
   g++ cmake make ninja-build pkg-config
-  libmariadb-dev mariadb-server mariadb-client
+  libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider
   ghostscript libgtest-dev googletest time
 )
 

@@ -198,7 +198,9 @@ cmd_start() {
 
   # --force: skip the host-name lookup, which fails on machines without an
   # /etc/hosts entry for their name; the accounts use addresses anyway.
-  if ! "$installdb" --no-defaults --user=root --datadir="$dir/data" \
+  # A work directory of its own: a server starting meanwhile clears the
+  # #sql files of /tmp, which would take the bootstrap's tables with them.
+  if ! TMPDIR="$dir/tmp" "$installdb" --no-defaults --user=root --datadir="$dir/data" \
     --auth-root-authentication-method=normal --skip-test-db --force \
     >"$dir/install.log" 2>&1; then
     cat "$dir/install.log" >&2

@@ -394,4 +394,70 @@ std::vector<std::string> splitLines(const std::string& text) {
   return lines;
 }
 
+namespace {
+
+// The port recorded in a server directory of tests/mariadb_server.sh, or 0.
+int readPortFile(const std::string& path) {
+  std::ifstream in(path);
+  int port = 0;
+  if (!(in >> port) || port <= 0 || port > 65535) return 0;
+  return port;
+}
+
+// Opens a root connection to 127.0.0.1:port with multi-statement support;
+// fails the test and returns null when that is not possible.
+MysqlHandle connectAt(int port, const std::string& database) {
+  if (port == 0) return nullptr;
+  MysqlHandle conn(mysql_init(nullptr));
+  if (!conn) {
+    ADD_FAILURE() << "mysql_init failed";
+    return nullptr;
+  }
+  const char* db = database.empty() ? nullptr : database.c_str();
+  if (!mysql_real_connect(conn.get(), kHost, kUser, kPassword, db, port,
+                          nullptr, CLIENT_MULTI_STATEMENTS)) {
+    ADD_FAILURE() << "cannot connect to the server on port " << port << ": "
+                  << mysql_error(conn.get());
+    return nullptr;
+  }
+  return conn;
+}
+
+}  // namespace
+
+std::string clusterDir() { return TEST_CLUSTER_DIR; }
+
+int clusterFrontendPort() {
+  int port = readPortFile(clusterDir() + "/port");
+  if (port == 0) {
+    ADD_FAILURE() << "no test cluster: " << clusterDir()
+                  << "/port is missing (run the tests through ctest, which "
+                     "starts the cluster)";
+  }
+  return port;
+}
+
+int clusterBackendPort(int k) {
+  int port = readPortFile(clusterDir() + "/b" + std::to_string(k) + "/port");
+  if (port == 0) ADD_FAILURE() << "backend " << k << " of the cluster is gone";
+  return port;
+}
+
+void execSqlAt(int port, const std::string& database, const std::string& sql) {
+  MysqlHandle conn = connectAt(port, database);
+  if (conn) runStatements(conn.get(), sql);
+}
+
+std::string serverErrorAt(int port, const std::string& database,
+                          const std::string& query) {
+  MysqlHandle conn = connectAt(port, database);
+  if (!conn) return "";
+  if (mysql_real_query(conn.get(), query.data(), query.size()) != 0) {
+    return mysql_error(conn.get());
+  }
+  MYSQL_RES* result = mysql_store_result(conn.get());
+  if (result) mysql_free_result(result);
+  return mysql_error(conn.get());
+}
+
 }  // namespace test_support

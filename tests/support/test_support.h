@@ -100,6 +100,27 @@ std::vector<std::string> listDirectory(const std::string& path);
 // The lines of text, without their line feeds.
 std::vector<std::string> splitLines(const std::string& text);
 
+// The directory of the throwaway Spider cluster the cluster CTest fixture
+// started with tests/mariadb_cluster.sh (its commands take this path).
+std::string clusterDir();
+
+// The loopback port of that cluster's frontend. Fails the current test (and
+// returns 0) when no cluster is running.
+int clusterFrontendPort();
+
+// The loopback port of backend k of that cluster. Fails the current test
+// (and returns 0) when the backend is not running.
+int clusterBackendPort(int k);
+
+// Runs ';'-separated SQL as root/wqzk on 127.0.0.1:port, in database when it
+// is not empty. Any error fails the current test.
+void execSqlAt(int port, const std::string& database, const std::string& sql);
+
+// The error message the server on 127.0.0.1:port gives for query in
+// database, or "" when the query succeeds.
+std::string serverErrorAt(int port, const std::string& database,
+                          const std::string& query);
+
 }  // namespace test_support
 
 #endif  // TALLYPLOT_TESTS_SUPPORT_TEST_SUPPORT_H_
