@@ -34,24 +34,29 @@ constexpr char kPassword[] = "wqzk";
 // Printed by the EndPage hook for every page Ghostscript completes.
 constexpr char kPageMarker[] = "%%TallyplotTestPage";
 
-// The port written by tests/mariadb_server.sh, or 0 when no server runs.
-int readServerPort() {
-  std::ifstream in(std::string(TEST_SERVER_DIR) + "/port");
+// The port recorded in a server directory of tests/mariadb_server.sh, or 0
+// when no server runs there.
+int readPortFile(const std::string& path) {
+  std::ifstream in(path);
   int port = 0;
   if (!(in >> port) || port <= 0 || port > 65535) return 0;
   return port;
 }
 
-// Closes a MYSQL handle opened by connect().
+// The port of the test server the CTest fixture started, or 0.
+int readServerPort() {
+  return readPortFile(std::string(TEST_SERVER_DIR) + "/port");
+}
+
+// Closes a MYSQL handle opened by connectAt().
 struct MysqlCloser {
   void operator()(MYSQL* conn) const { mysql_close(conn); }
 };
 using MysqlHandle = std::unique_ptr<MYSQL, MysqlCloser>;
 
-// Opens a connection to the test server with multi-statement support;
+// Opens a root connection to 127.0.0.1:port with multi-statement support;
 // fails the test and returns null when that is not possible.
-MysqlHandle connect(const std::string& database) {
-  int port = serverPort();
+MysqlHandle connectAt(int port, const std::string& database) {
   if (port == 0) return nullptr;
   MysqlHandle conn(mysql_init(nullptr));
   if (!conn) {
@@ -61,11 +66,16 @@ MysqlHandle connect(const std::string& database) {
   const char* db = database.empty() ? nullptr : database.c_str();
   if (!mysql_real_connect(conn.get(), kHost, kUser, kPassword, db, port,
                           nullptr, CLIENT_MULTI_STATEMENTS)) {
-    ADD_FAILURE() << "cannot connect to the test server on port " << port
-                  << ": " << mysql_error(conn.get());
+    ADD_FAILURE() << "cannot connect to the server on port " << port << ": "
+                  << mysql_error(conn.get());
     return nullptr;
   }
   return conn;
+}
+
+// The same to the test server.
+MysqlHandle connect(const std::string& database) {
+  return connectAt(serverPort(), database);
 }
 
 // Sends sql and drains every result it produces; fails the test with the
@@ -393,37 +403,6 @@ std::vector<std::string> splitLines(const std::string& text) {
   }
   return lines;
 }
-
-namespace {
-
-// The port recorded in a server directory of tests/mariadb_server.sh, or 0.
-int readPortFile(const std::string& path) {
-  std::ifstream in(path);
-  int port = 0;
-  if (!(in >> port) || port <= 0 || port > 65535) return 0;
-  return port;
-}
-
-// Opens a root connection to 127.0.0.1:port with multi-statement support;
-// fails the test and returns null when that is not possible.
-MysqlHandle connectAt(int port, const std::string& database) {
-  if (port == 0) return nullptr;
-  MysqlHandle conn(mysql_init(nullptr));
-  if (!conn) {
-    ADD_FAILURE() << "mysql_init failed";
-    return nullptr;
-  }
-  const char* db = database.empty() ? nullptr : database.c_str();
-  if (!mysql_real_connect(conn.get(), kHost, kUser, kPassword, db, port,
-                          nullptr, CLIENT_MULTI_STATEMENTS)) {
-    ADD_FAILURE() << "cannot connect to the server on port " << port << ": "
-                  << mysql_error(conn.get());
-    return nullptr;
-  }
-  return conn;
-}
-
-}  // namespace
 
 std::string clusterDir() { return TEST_CLUSTER_DIR; }
 
