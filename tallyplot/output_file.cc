@@ -109,23 +109,33 @@ bool isWritableDescriptor(int fd) {
   return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
 }
 
-// Makes the regular file open at fd hold exactly content. The new length
-// is reserved first, so that a full disk or quota fails before any old
-// byte is overwritten; only file systems that cannot reserve space lose
-// the old bytes then. Only the growth needs new blocks: reserving the
-// whole range would make the C library's fallback, on file systems
-// without native reservation, read the old bytes through a descriptor
-// opened only for writing.
+// Reserves the blocks a regular file of size bytes needs to grow to length,
+// without changing its size or any byte: a full disk or quota then fails
+// here, before any old byte is overwritten. Returns 0, or the error. A
+// reservation that fails part way may keep what it got (ext4 does), so the
+// blocks beyond the end are given back. Only the growth needs new blocks,
+// and KEEP_SIZE keeps a failure from leaving the file longer.
+int reserveGrowth(int fd, off_t size, off_t length) {
+  if (length <= size) return 0;
+  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, size, length - size) == 0) return 0;
+  int errnum = errno;
+  // The old bytes are intact either way; at worst the space stays taken.
+  int ignored = ftruncate(fd, size);
+  (void)ignored;
+  return errnum;
+}
+
+// Makes the regular file open at fd hold exactly content; on a full disk
+// it keeps its old bytes, except on file systems that cannot reserve
+// space.
 bool overwriteRegularFile(int fd, const std::string& content) {
   struct stat info;
   if (fstat(fd, &info) != 0) return false;
   off_t length = static_cast<off_t>(content.size());
-  if (length > info.st_size) {
-    int reserved = posix_fallocate(fd, info.st_size, length - info.st_size);
-    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
-      errno = reserved;
-      return false;
-    }
+  int reserved = reserveGrowth(fd, info.st_size, length);
+  if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+    errno = reserved;
+    return false;
   }
   bool ok;
   int errnum;
@@ -154,8 +164,9 @@ bool OutputFile::checkWritable() {
   struct stat info;
   if (stat(path_.c_str(), &info) == 0) {
     if (S_ISDIR(info.st_mode)) return fail(EISDIR);
-    if (!S_ISREG(info.st_mode)) return true;  // written in place at the end
+    // A file the user may not write is refused now, not after the queries.
     if (access(path_.c_str(), W_OK) != 0) return fail(errno);
+    if (!S_ISREG(info.st_mode)) return true;  // written in place at the end
   } else if (errno != ENOENT) {
     return fail(errno);
   } else if (lstat(path_.c_str(), &info) == 0) {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -409,21 +410,36 @@ TEST(OutputFileTest, WritesInPlaceAWritableFileItMayNotReplace) {
   }
 }
 
-// A tmpfs of a given size, mounted over a directory for one test and
-// unmounted when the object goes.
-class TmpfsMount {
+// A small file system mounted on a directory for one test: tmpfs, or ext4
+// on a loop-mounted image (ext4 keeps what a failed reservation got).
+class SmallFileSystem {
  public:
-  TmpfsMount(const std::string& dir, const std::string& options) : dir_(dir) {
-    mounted_ = mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    if (!mounted_) error_ = strerror(errno);
+  SmallFileSystem(const std::string& type, const std::string& dir,
+                  const std::string& image)
+      : dir_(dir) {
+    if (type == "tmpfs") {
+      mounted_ =
+          mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m,mode=0755") == 0;
+      if (!mounted_) error_ = strerror(errno);
+      return;
+    }
+    test_support::ProcessResult made = test_support::runProcess(
+        "/bin/sh",
+        {"-c", "truncate -s 8M \"$0\" && mkfs.ext4 -q -m 0 \"$0\"", image});
+    test_support::ProcessResult mounted =
+        made.status == 0
+            ? test_support::runProcess("mount", {"-o", "loop", image, dir})
+            : made;
+    mounted_ = mounted.status == 0;
+    if (!mounted_) error_ = mounted.out + mounted.err;
   }
-  ~TmpfsMount() {
+  ~SmallFileSystem() {
     if (mounted_ && umount(dir_.c_str()) != 0) {
       ADD_FAILURE() << "umount " << dir_ << ": " << strerror(errno);
     }
   }
-  TmpfsMount(const TmpfsMount&) = delete;
-  TmpfsMount& operator=(const TmpfsMount&) = delete;
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
   bool mounted() const { return mounted_; }
   const std::string& error() const { return error_; }
 
@@ -452,28 +468,43 @@ void fillFileSystem(const std::string& path) {
 }
 
 // On a full disk, a file written in place keeps its old bytes: the space
-// for the new document is reserved before any old byte is overwritten.
+// for the new document is reserved before any old byte is overwritten, and
+// a reservation that fails part way neither lengthens nor changes the file.
 TEST(OutputFileTest, AFullDiskKeepsAFileWrittenInPlace) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
-  TempDir dir;
-  std::string closed = dir.file("closed");
-  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
-  TmpfsMount tmpfs(closed, "size=1m,mode=0755");
-  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount tmpfs: " << tmpfs.error();
-  std::string path = closed + "/out.eps";
-  const std::string old(4000, 'o');
-  writeFile(path, old);
-  ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
-  fillFileSystem(closed + "/filler");
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  EXPECT_TRUE(succeedsAsNobody([&path] {
-    OutputFile file(path);
-    return file.checkWritable() && !file.write(std::string(65536, 'n')) &&
-           file.error() == kPrefix + path + ": No space left on device";
-  }));
-  EXPECT_TRUE(readFile(path) == old) << "the old document was lost";
-  EXPECT_EQ(listDirectory(closed),
-            (std::vector<std::string>{"filler", "out.eps"}));
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+  for (const char* type : {"tmpfs", "ext4"}) {
+    SCOPED_TRACE(type);
+    TempDir dir;
+    std::string closed = dir.file("closed");
+    ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+    SmallFileSystem fs(type, closed, dir.file("image"));
+    if (!fs.mounted()) {
+      std::printf("skipped %s: cannot mount: %s\n", type, fs.error().c_str());
+      continue;
+    }
+    std::string path = closed + "/out.eps";
+    const std::string old(4000, 'o');
+    writeFile(path, old);
+    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    // Full but for 32 KiB, so that a reservation of the new document's
+    // 64 KiB can get part of what it asks for.
+    fillFileSystem(closed + "/filler");
+    struct stat filler;
+    ASSERT_EQ(stat((closed + "/filler").c_str(), &filler), 0);
+    ASSERT_EQ(truncate((closed + "/filler").c_str(), filler.st_size - 32768),
+              0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_TRUE(succeedsAsNobody([&path] {
+      OutputFile file(path);
+      return file.checkWritable() && !file.write(std::string(65536, 'n')) &&
+             file.error() == kPrefix + path + ": No space left on device";
+    }));
+    EXPECT_TRUE(readFile(path) == old) << "the old document was changed";
+    std::vector<std::string> names = listDirectory(closed);
+    names.erase(std::remove(names.begin(), names.end(), "lost+found"),
+                names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"filler", "out.eps"}));
+  }
 }
 
 // A new document gets the permissions any new file of the process gets.
@@ -490,20 +521,30 @@ TEST(OutputFileTest, NewFileFollowsTheUmask) {
   EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(0640));
 }
 
-// A file the user may not write is refused before any work, and kept.
+// A file the user may not write, regular or not, is refused before any
+// work, and kept.
 TEST(OutputFileTest, RefusesAFileTheUserMayNotWrite) {
-  TempDir dir;
-  std::string path = dir.file("theirs.eps");
-  writeFile(path, "theirs\n");
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
-  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-  EXPECT_TRUE(succeedsAsNobody([&path] {
-    OutputFile file(path);
-    return !file.checkWritable() &&
-           file.error() == kPrefix + path + ": Permission denied";
-  }));
-  EXPECT_EQ(readFile(path), "theirs\n");
+  for (bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "named pipe" : "regular file");
+    TempDir dir;
+    std::string path = dir.file("theirs.eps");
+    if (fifo) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    } else {
+      writeFile(path, "theirs\n");
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    EXPECT_TRUE(succeedsAsNobody([&path] {
+      OutputFile file(path);
+      return !file.checkWritable() &&
+             file.error() == kPrefix + path + ": Permission denied";
+    }));
+    if (!fifo) {
+      EXPECT_EQ(readFile(path), "theirs\n");
+    }
+  }
 }
 
 }  // namespace
