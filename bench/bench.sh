@@ -10,6 +10,9 @@
 #       the floor for any client of this table
 #   (d) the program with the per-series plan:
 #       TALLYPLOT_PLAN=per-series tallyplot out.eps
+#   (e) the same single grouped scan as (c) with every flag summed as a
+#       double, sum(col + 0e0): the floor for the program's one-pass plan,
+#       which sums the (TINYINT) flag columns of this table that way
 #
 # Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
 #                       [--shards N] [--build-dir DIR | --program PATH]
@@ -26,8 +29,8 @@
 #
 # The data table holds 37 selectednum groups of N rows (37 x N rows), the
 # fifteen fixed flag columns and K extra ones, each named by a `sums` row with
-# increment 1. After one warm-up of each, a, b, c and d run alternately R
-# times; the script prints their medians, the ratios a/b, a/c and d/b, and the
+# increment 1. After one warm-up of each, a to e run alternately R times;
+# the script prints their medians, the ratios a/b, a/c, a/e and d/b, and the
 # program's CPU time and peak RSS as /usr/bin/time -v reports them. Figures
 # are printed only when every run succeeded and the program's documents
 # rendered and agreed.
@@ -43,7 +46,7 @@ REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 readonly BENCH_DIR REPO_DIR
 readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
 readonly CLUSTER_SCRIPT="$REPO_DIR/tests/mariadb_cluster.sh"
-readonly CASES=(a b c d)
+readonly CASES=(a b c d e)
 readonly PASSWORD=wqzk
 readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
 readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
@@ -267,8 +270,9 @@ write_program_queries() {
   query_count=$(grep -c '^select' "$work/program_queries.sql")
 }
 
-# Every count and sum of the chart in one grouped scan.
-write_single_scan_query() {
+# Every count and sum of the chart in one grouped scan, exact (c) and as
+# doubles (e).
+write_single_scan_queries() {
   local columns=() k
   columns=("${FIXED_COLUMNS[@]}")
   for ((k = 1; k <= extra_series; k++)); do
@@ -278,6 +282,9 @@ write_single_scan_query() {
   sums=$(printf ', sum(%s)' "${columns[@]}")
   echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
     >"$work/single_scan.sql"
+  sums=$(printf ', sum(%s + 0e0)' "${columns[@]}")
+  echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
+    >"$work/double_scan.sql"
 }
 
 # Runs one case on the current target under /usr/bin/time -v; appends its
@@ -310,12 +317,14 @@ run_case() {
         2>"$work/b.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
-    c)
+    c | e)
+      local script=single_scan.sql
+      [[ "$name" == c ]] || script=double_scan.sql
       start=$EPOCHREALTIME
       /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
         --port="$port" --user=root --password="$PASSWORD" \
-        --database=vetch_output <"$work/single_scan.sql" >/dev/null \
-        2>"$work/c.stderr" || status=$?
+        --database=vetch_output <"$work/$script" >/dev/null \
+        2>"$work/$name.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
   esac
@@ -406,11 +415,12 @@ print_machine() {
 # The figures of the current target: the table of wall times, the ratios,
 # the program's CPU time and memory.
 report_target() {
-  local a b c d
+  local a b c d e
   read -r -a a < <(stats "$work/$target-a.wall")
   read -r -a b < <(stats "$work/$target-b.wall")
   read -r -a c < <(stats "$work/$target-c.wall")
   read -r -a d < <(stats "$work/$target-d.wall")
+  read -r -a e < <(stats "$work/$target-e.wall")
   local rss_max rss_min cpu_a cpu_b
   rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
   rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
@@ -422,9 +432,10 @@ report_target() {
   printf '%-58s %10s %10s %10s\n' "(b) $query_count per-series statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
   printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
   printf '%-58s %10s %10s %10s\n' "(d) TALLYPLOT_PLAN=per-series tallyplot out.eps" "$(ms "${d[0]}")" "$(ms "${d[1]}")" "$(ms "${d[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(e) one grouped scan, every sum(col + 0e0), via mariadb" "$(ms "${e[0]}")" "$(ms "${e[1]}")" "$(ms "${e[2]}")"
   echo
-  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" \
-    'BEGIN { printf "a/b = %.2f   a/c = %.2f   d/b = %.2f   (medians)\n", a / b, a / c, d / b }'
+  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" -v e="${e[0]}" \
+    'BEGIN { printf "a/b = %.2f   a/c = %.2f   a/e = %.2f   d/b = %.2f   (medians)\n", a / b, a / c, a / e, d / b }'
   echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
   echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
 }
@@ -440,7 +451,8 @@ median_us() {
 report_ratios() {
   local name single cluster
   local -A labels=([a]="(a) tallyplot" [b]="(b) per-series statements"
-    [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan")
+    [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan"
+    [e]="(e) one grouped scan, double sums")
   echo
   printf '%-40s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
   for name in "${CASES[@]}"; do
@@ -452,8 +464,8 @@ report_ratios() {
 }
 
 report() {
-  local order="a, b, c, d"
-  ((shards == 0)) || order="a, b, c, d on the single server, then on the cluster"
+  local order="a, b, c, d, e"
+  ((shards == 0)) || order="a to e on the single server, then on the cluster"
   echo
   echo "tallyplot benchmark"
   use_target single
@@ -480,6 +492,8 @@ report() {
     sed 's/^/  /' "$work/program_queries.sql"
     echo "statement of (c):"
     sed 's/^/  /' "$work/single_scan.sql"
+    echo "statement of (e):"
+    sed 's/^/  /' "$work/double_scan.sql"
   fi
 }
 
@@ -515,7 +529,7 @@ main() {
     use_target single
   fi
   write_program_queries
-  write_single_scan_query
+  write_single_scan_queries
   cd "$work"
 
   # One checked run of each that also warms the caches.

@@ -103,6 +103,11 @@ class ResultSet {
   int fieldNumber(std::string name) const;
   // Whether the last query has a column called name (case matters).
   bool hasField(const std::string& name) const;
+  // The number of columns of the last query's result.
+  int columnCount() const;
+  // The server's description of column idx of the last query's result (its
+  // name, type, length and flags), valid while that result is stored.
+  const MYSQL_FIELD& columnInfo(int idx) const;
 
   // The query text builder: callers write SQL text into it.
   std::ostringstream query;

@@ -244,6 +244,16 @@ bool ResultSet::hasField(const std::string& name) const {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+int ResultSet::columnCount() const { return static_cast<int>(names.size()); }
+
+const MYSQL_FIELD& ResultSet::columnInfo(int idx) const {
+  if (idx < 0 || idx >= columnCount()) {
+    fail("Field " + std::to_string(idx) + " out of bounds in query \"" +
+         thisquery + "\"\n");
+  }
+  return *mysql_fetch_field_direct(result->get(), static_cast<unsigned>(idx));
+}
+
 int ResultSet::fieldNumber(std::string name) const {
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i] == name) return static_cast<int>(i);

@@ -13,12 +13,13 @@
 #include "series.h"
 
 // The statement that reads the group sizes and every column's sums:
-// select selectednum, count(idx), sum(<column>), ... from table group by
+// select selectednum, count(idx), sum(<summand>), ... from table group by
 // selectednum order by selectednum asc.
 std::string onePassQuery(const std::string& table,
-                         const std::vector<std::string>& columns);
+                         const std::vector<std::string>& summands);
 
-// Reads the sums rows on dataconn and then every series with one statement
+// Reads the sums rows on dataconn, the data table's column types on conn
+// (select * from table limit 0), and then every series with one statement
 // on conn. Returns false when that cannot give the document: a statement
 // fails, the table has no rows, the group size is 0, or a sums row or a
 // value fails its check.

@@ -4,6 +4,7 @@
 // and rendered by Ghostscript.
 #include <gtest/gtest.h>
 #include <mysql.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cmath>
@@ -370,13 +371,24 @@ std::string groupQuery(const std::string& table) {
   return "select count(idx) from " + table + " group by selectednum";
 }
 
-// The one statement of the one-pass plan over the fixed columns and extra.
+// The statement by which the one-pass plan learns the column types.
+std::string probeQuery(const std::string& table) {
+  return "select * from " + table + " limit 0";
+}
+
+// The one statement of the one-pass plan over the fixed columns and extra;
+// the columns in asDouble are summed as doubles.
 std::string onePassQuery(const std::string& table,
-                         const std::vector<std::string>& extra) {
+                         const std::vector<std::string>& extra,
+                         const std::vector<std::string>& asDouble = {}) {
   std::string query = "select selectednum, count(idx)";
-  for (const FixedSeries& f : kFixed)
-    query += std::string(", sum(") + f.column + ")";
-  for (const std::string& c : extra) query += ", sum(" + c + ")";
+  std::vector<std::string> columns = fixedColumns();
+  columns.insert(columns.end(), extra.begin(), extra.end());
+  for (const std::string& c : columns) {
+    const bool dbl =
+        std::find(asDouble.begin(), asDouble.end(), c) != asDouble.end();
+    query += ", sum(" + c + (dbl ? " + 0e0)" : ")");
+  }
   return query + " from " + table +
          " group by selectednum order by selectednum asc";
 }
@@ -492,32 +504,37 @@ class DocumentTest : public ::testing::Test {
   // Runs to completion and checks the whole document and its rendering.
   std::string runAndCheck(const std::vector<Series>& series,
                           const std::vector<std::string>& sumnames) {
+    const std::string doc = runBothPlans(onePassQuery(table_, extraColumns()));
+    const size_t prologue = std::strlen(kPrologue);
+    EXPECT_EQ(doc.substr(0, prologue), kPrologue);
+    const std::string body = doc.size() > prologue ? doc.substr(prologue) : "";
+    expectSameLines(body, expectedBody(series, sumnames));
+    return body;
+  }
+
+  // Runs both plans to completion: one scan of the data table, by the
+  // statement onePass, gives a document that renders, and one scan per
+  // series gives the same bytes. Returns the document.
+  std::string runBothPlans(const std::string& onePass) {
     const std::string path = dir_.file("chart.eps");
     ProcessResult result = run(path);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
     const std::string doc = test_support::readFile(path);
-    const size_t prologue = std::strlen(kPrologue);
-    EXPECT_EQ(doc.substr(0, prologue), kPrologue);
-    const std::string body = doc.size() > prologue ? doc.substr(prologue) : "";
-    expectSameLines(body, expectedBody(series, sumnames));
     test_support::RenderResult render =
         test_support::renderWithGhostscript(path);
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
-    // One scan of the data table gave all of it...
-    EXPECT_EQ(statements(),
-              std::vector<std::string>(
-                  {kSumsQuery, onePassQuery(table_, extraColumns())}));
-    // ...and one scan per series gives the same bytes.
+    EXPECT_EQ(statements(), std::vector<std::string>(
+                                {kSumsQuery, probeQuery(table_), onePass}));
     const std::string perSeries = dir_.file("per-series.eps");
     result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(statements().size(), 17 + extraColumns().size());
     EXPECT_TRUE(test_support::readFile(perSeries) == doc)
         << "the per-series plan wrote another document";
-    return body;
+    return doc;
   }
 
   // Runs expecting failure; the output path must be left as it was.
@@ -545,10 +562,13 @@ class DocumentTest : public ::testing::Test {
     const std::vector<std::string> onePass(sent.begin(), perSeries);
     ASSERT_FALSE(onePass.empty());
     EXPECT_EQ(onePass[0], kSumsQuery);
-    EXPECT_LE(onePass.size(), 2u);
-    if (onePass.size() == 2) {
-      EXPECT_EQ(onePass[1].rfind("select selectednum, count(idx), sum(", 0), 0u)
-          << onePass[1];
+    EXPECT_LE(onePass.size(), 3u);
+    if (onePass.size() >= 2) {
+      EXPECT_EQ(onePass[1], probeQuery(table_));
+    }
+    if (onePass.size() == 3) {
+      EXPECT_EQ(onePass[2].rfind("select selectednum, count(idx), sum(", 0), 0u)
+          << onePass[2];
     }
   }
 
@@ -661,6 +681,73 @@ TEST_F(DocumentTest, NullGroupAndLargerLaterGroup) {
                       " ] drawLine\n"),
             std::string::npos);
   EXPECT_NE(body.find("[ (100) (100) (-100) ]\n"), std::string::npos);
+}
+
+// Flag columns of every type: the one-pass plan sums the small integers as
+// doubles and every other type exactly (a BIGINT near 2^62 would round as
+// a double), matching column names without regard to case; both plans
+// write the same bytes.
+TEST_F(DocumentTest, FlagColumnsOfEveryType) {
+  struct Column {
+    const char* name;
+    const char* type;
+    std::vector<const char*> values;  // cycled through the rows
+    bool asDouble;
+  };
+  const std::vector<Column> columns = {
+      {"any_exceeded_inc", "TINYINT", {"0", "1", "-3", "127"}, true},
+      {"crewtrng_xcd", "TINYINT UNSIGNED", {"1", "0", "255"}, true},
+      {"crewtime_xcd", "BIT(1)", {"b'1'", "b'0'"}, true},
+      {"upmass_xcd", "SMALLINT", {"0", "-300", "32767", "1"}, true},
+      {"keepalive_xcd", "SMALLINT UNSIGNED", {"65535", "0", "1"}, true},
+      {"stowage_xcd", "BIT(16)", {"65535", "0", "1"}, true},
+      {"middecks_xcd", "BIT(17)", {"131071", "1", "0"}, false},
+      {"energy_xcd", "BOOLEAN", {"0", "1", "NULL"}, true},
+      {"energy_crewtend_xcd", "INT", {"1", "0", "-2000000000"}, false},
+      {"acoustics_xcd", "BIGINT", {"0", "1", "9007199254740993"}, false},
+      {"acoustics_crewtend_xcd",
+       "DECIMAL(9,3)",
+       {"0.125", "0", "1.5", "-0.001"},
+       false},
+      {"MTL_xcd", "DOUBLE", {"0.1", "0", "1e-3"}, false},
+      {"MTL_crewtend_xcd", "VARCHAR(20)", {"'0.25'", "'1'", "'0'"}, false},
+      {"LTL_xcd", "MEDIUMINT", {"1", "0"}, false},
+      {"LTL_crewtend_xcd", "FLOAT", {"0.1", "1"}, false},
+      {"near_xcd", "BIGINT", {"4611686018427388604"}, false},  // 2^62 + 700
+      {"shout_xcd", "TINYINT", {"1", "0", "0"}, true},
+  };
+  std::string create =
+      std::string("CREATE TABLE ") + kTable + " (idx INT, selectednum INT";
+  for (const Column& c : columns)
+    create += ", `" + std::string(c.name) + "` " + c.type;
+  std::string insert = std::string("INSERT INTO ") + kTable + " VALUES ";
+  for (int i = 0; i < 12; ++i) {
+    insert += (i ? ",(" : "(") + std::to_string(i + 1) + "," +
+              std::to_string(i / 3 + 1);
+    for (size_t c = 0; c < columns.size(); ++c) {
+      const std::vector<const char*>& v = columns[c].values;
+      insert += std::string(",") + v[(i + c) % v.size()];
+    }
+    insert += ")";
+  }
+  outdb_->exec(create + ")");
+  outdb_->exec(insert);
+  createSums();
+  addSums({{"1", "Near 2^62", "near", "0", "0", "0", "cross"},
+           {"1", "Shout", "SHOUT", "1", "0", "0", "plus"}});
+  std::vector<std::string> statementColumns = fixedColumns();
+  const std::vector<std::string> extra = extraColumns();
+  statementColumns.insert(statementColumns.end(), extra.begin(), extra.end());
+  std::vector<std::string> asDouble;
+  for (const std::string& name : statementColumns) {
+    for (const Column& c : columns) {
+      if (strcasecmp(name.c_str(), c.name) == 0 && c.asDouble) {
+        asDouble.push_back(name);
+      }
+    }
+  }
+  ASSERT_EQ(asDouble.size(), 8u);
+  runBothPlans(onePassQuery(table_, extra, asDouble));
 }
 
 // Names with parentheses and backslashes, a NULL name and NULL or empty
