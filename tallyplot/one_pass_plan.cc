@@ -131,7 +131,7 @@ bool readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
                       rows[j].color(), rows[j].symbol});
   }
   for (const ChartSeries& s : series) {
-    if (!undrawableValue(s.line).empty()) return false;
+    if (!undrawableValue(s.line, s.glyph).empty()) return false;
   }
   return true;
 }

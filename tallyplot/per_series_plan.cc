@@ -68,7 +68,7 @@ std::string readFixedSeries(const ResultSet& res, const std::string& table,
     Line line({}, fixed.name);
     std::string failure =
         readLine(res, table, fixed.column, order, series, line);
-    if (failure.empty()) failure = undrawableValue(line);
+    if (failure.empty()) failure = undrawableValue(line, fixed.glyph);
     if (!failure.empty()) return failure;
     series.push_back({line, fixed.color, fixed.glyph});
   }
@@ -93,7 +93,7 @@ std::string readOneSumsSeries(const ResultSet& sums, const ResultSet& res,
   row.red = fieldText(sums, "red");
   row.symbol = fieldText(sums, "symbol");
   failure = invalidStyle(row);
-  if (failure.empty()) failure = undrawableValue(line);
+  if (failure.empty()) failure = undrawableValue(line, row.symbol);
   if (!failure.empty()) return failure;
   series.push_back({line, row.color(), row.symbol});
   return "";

@@ -58,11 +58,23 @@ namespace {
 // reals of PostScript interpreters, and the page stops with an error.
 constexpr double kLargestDrawableValue = 1e30;
 
+// Ghostscript stops with a limitcheck on an arc centred beyond 2^23 device
+// pixels; at 4.25 points per percent this keeps a circle glyph within that
+// up to 1,400 dpi, more than ps2pdf's 720 dpi or a 1,200 dpi printer. The
+// paths of lines and of the other glyphs are clamped there instead.
+constexpr double kLargestArcValue = 1e5;
+
+bool isDrawnWithAnArc(const std::string& glyph) {
+  return glyph == "circle" || glyph == "smallcircle";
+}
+
 }  // namespace
 
-std::string undrawableValue(const Line& line) {
+std::string undrawableValue(const Line& line, const std::string& glyph) {
+  const double largest =
+      isDrawnWithAnArc(glyph) ? kLargestArcValue : kLargestDrawableValue;
   for (double value : line.points) {
-    if (!std::isfinite(value) || std::fabs(value) > kLargestDrawableValue) {
+    if (!std::isfinite(value) || std::fabs(value) > largest) {
       return "Value " + formatNumber(value) + " of series \"" + line.name +
              "\" cannot be drawn\n";
     }

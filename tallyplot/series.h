@@ -62,7 +62,7 @@ std::string invalidOutputField(const SumsRow& row);
 std::string invalidStyle(const SumsRow& row);
 
 // The empty text, or the diagnostic that ends the run when a point of
-// line lies where no PostScript interpreter can draw it.
-std::string undrawableValue(const Line& line);
+// line, drawn with glyph, lies where PostScript interpreters cannot draw it.
+std::string undrawableValue(const Line& line, const std::string& glyph);
 
 #endif  // TALLYPLOT_SERIES_H_
