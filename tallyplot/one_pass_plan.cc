@@ -1,7 +1,5 @@
 #include "one_pass_plan.h"
 
-#include <map>
-
 std::string onePassQuery(const std::string& table,
                          const std::vector<std::string>& summands) {
   std::string query = "select selectednum, count(idx)";
@@ -27,38 +25,27 @@ bool sumsExactlyAsDouble(const MYSQL_FIELD& field) {
   }
 }
 
-// A column name with its ASCII letters in lower case: the server matches
-// column names without regard to case. Other letters are left as they are,
-// so a name that differs in their case merely keeps the exact sum.
-std::string foldedName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
-// What to sum for each column: `column + 0e0` where every column of that
-// name in the table's result (probed without reading a row) sums exactly
-// as a double, the column itself otherwise. False when the probe fails.
+// What to sum for each column: `column + 0e0` where the server's type for
+// it, probed without reading a row, sums exactly as a double, the column
+// itself otherwise. The probe names the columns as the sums will, so the
+// server resolves them alike and an account granted only those columns may
+// send it. False when the probe fails.
 bool summands(MYSQL* conn, const std::string& table,
               const std::vector<std::string>& columns,
               std::vector<std::string>& result) {
+  std::string probeQuery = "select ";
+  for (size_t i = 0; i < columns.size(); ++i) {
+    probeQuery += (i == 0 ? "" : ", ") + columns[i];
+  }
   ResultSet probe(conn);
-  if (!probe.tryStoreQuery("select * from " + table + " limit 0")) {
+  if (!probe.tryStoreQuery(probeQuery + " from " + table + " limit 0") ||
+      probe.columnCount() != static_cast<int>(columns.size())) {
     return false;
   }
-  std::map<std::string, bool> asDouble;
-  for (int i = 0; i < probe.columnCount(); ++i) {
-    const MYSQL_FIELD& field = probe.columnInfo(i);
-    auto inserted = asDouble.emplace(foldedName(field.name), true);
-    inserted.first->second =
-        inserted.first->second && sumsExactlyAsDouble(field);
-  }
-  for (const std::string& column : columns) {
-    auto found = asDouble.find(foldedName(column));
-    bool exact = found != asDouble.end() && found->second;
-    result.push_back(exact ? column + " + 0e0" : column);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const bool asDouble =
+        sumsExactlyAsDouble(probe.columnInfo(static_cast<int>(i)));
+    result.push_back(asDouble ? columns[i] + " + 0e0" : columns[i]);
   }
   return true;
 }

@@ -18,9 +18,9 @@
 std::string onePassQuery(const std::string& table,
                          const std::vector<std::string>& summands);
 
-// Reads the sums rows on dataconn, the data table's column types on conn
-// (select * from table limit 0), and then every series with one statement
-// on conn. Returns false when that cannot give the document: a statement
+// Reads the sums rows on dataconn, the summed columns' types on conn
+// (select <columns> from table limit 0), and then every series with one
+// statement on conn. Returns false when that cannot give the document: a statement
 // fails, the table has no rows, the group size is 0, or a sums row or a
 // value fails its check.
 bool readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,

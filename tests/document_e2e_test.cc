@@ -371,9 +371,14 @@ std::string groupQuery(const std::string& table) {
   return "select count(idx) from " + table + " group by selectednum";
 }
 
-// The statement by which the one-pass plan learns the column types.
-std::string probeQuery(const std::string& table) {
-  return "select * from " + table + " limit 0";
+// The statement by which the one-pass plan learns the types of the fixed
+// columns and extra.
+std::string probeQuery(const std::string& table,
+                       const std::vector<std::string>& extra) {
+  std::string query = "select ";
+  for (const std::string& c : fixedColumns()) query += c + ", ";
+  for (const std::string& c : extra) query += c + ", ";
+  return query.substr(0, query.size() - 2) + " from " + table + " limit 0";
 }
 
 // The one statement of the one-pass plan over the fixed columns and extra;
@@ -483,7 +488,7 @@ class DocumentTest : public ::testing::Test {
   ProcessResult run(const std::string& path,
                     const std::map<std::string, std::string>& env = {}) {
     log_.mark();
-    return test_support::runTallyplot({path, "127.0.0.1", "root", "wqzk",
+    return test_support::runTallyplot({path, "127.0.0.1", user_, password_,
                                        table_, datadb_->name(), outdb_->name()},
                                       env);
   }
@@ -526,8 +531,9 @@ class DocumentTest : public ::testing::Test {
         test_support::renderWithGhostscript(path);
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
-    EXPECT_EQ(statements(), std::vector<std::string>(
-                                {kSumsQuery, probeQuery(table_), onePass}));
+    EXPECT_EQ(statements(),
+              std::vector<std::string>(
+                  {kSumsQuery, probeQuery(table_, extraColumns()), onePass}));
     const std::string perSeries = dir_.file("per-series.eps");
     result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -564,7 +570,7 @@ class DocumentTest : public ::testing::Test {
     EXPECT_EQ(onePass[0], kSumsQuery);
     EXPECT_LE(onePass.size(), 3u);
     if (onePass.size() >= 2) {
-      EXPECT_EQ(onePass[1], probeQuery(table_));
+      EXPECT_EQ(onePass[1], probeQuery(table_, extraColumns()));
     }
     if (onePass.size() == 3) {
       EXPECT_EQ(onePass[2].rfind("select selectednum, count(idx), sum(", 0), 0u)
@@ -576,6 +582,8 @@ class DocumentTest : public ::testing::Test {
   std::unique_ptr<ScratchDatabase> datadb_;
   std::unique_ptr<ScratchDatabase> outdb_;
   std::string table_ = kTable;  // the table argument, used verbatim
+  std::string user_ = "root";
+  std::string password_ = "wqzk";
   StatementLog log_;
 };
 
@@ -748,6 +756,30 @@ TEST_F(DocumentTest, FlagColumnsOfEveryType) {
   }
   ASSERT_EQ(asDouble.size(), 8u);
   runBothPlans(onePassQuery(table_, extra, asDouble));
+}
+
+// An account granted only the columns the chart reads gets the one-pass
+// plan too: its probe of the column types names just those columns.
+TEST_F(DocumentTest, ColumnGrantsKeepTheOnePassPlan) {
+  std::vector<std::string> columns = fixedColumns();
+  columns.push_back("private_note");
+  DataSet data(columns);
+  data.addGroup(1, 2);
+  data.addGroup(2, 2, {{"crewtime_xcd", 1}});
+  load(data);
+  createSums();
+  std::string granted = "idx, selectednum";
+  for (const std::string& c : fixedColumns()) granted += ", " + c;
+  user_ = outdb_->name();
+  password_ = "columns";
+  const std::string account = "'" + user_ + "'@'127.0.0.1'";
+  test_support::execSql("CREATE USER " + account + " IDENTIFIED BY '" +
+                        password_ + "'; GRANT SELECT (" + granted + ") ON `" +
+                        outdb_->name() + "`." + kTable + " TO " + account +
+                        "; GRANT SELECT ON `" + datadb_->name() + "`.sums TO " +
+                        account);
+  runAndCheck(fixedSeries(data), {});
+  test_support::execSql("DROP USER " + account);
 }
 
 // Names with parentheses and backslashes, a NULL name and NULL or empty
