@@ -1,6 +1,7 @@
 #include "series.h"
 
 #include <cmath>
+#include <cstddef>
 
 #include "draw.h"
 #include "sums_checks.h"
@@ -63,6 +64,8 @@ constexpr double kLargestDrawableValue = 1e30;
 // up to 1,400 dpi, more than ps2pdf's 720 dpi or a 1,200 dpi printer. The
 // paths of lines and of the other glyphs are clamped there instead.
 constexpr double kLargestArcValue = 1e5;
+// The same page budget across, at 14.2 points per group.
+constexpr size_t kMostArcPoints = 30000;
 
 bool isDrawnWithAnArc(const std::string& glyph) {
   return glyph == "circle" || glyph == "smallcircle";
@@ -71,8 +74,13 @@ bool isDrawnWithAnArc(const std::string& glyph) {
 }  // namespace
 
 std::string undrawableValue(const Line& line, const std::string& glyph) {
-  const double largest =
-      isDrawnWithAnArc(glyph) ? kLargestArcValue : kLargestDrawableValue;
+  const bool arc = isDrawnWithAnArc(glyph);
+  if (arc && line.points.size() > kMostArcPoints) {
+    return "Series \"" + line.name + "\" has " +
+           std::to_string(line.points.size()) + " points, more than the " +
+           std::to_string(kMostArcPoints) + " that can be drawn\n";
+  }
+  const double largest = arc ? kLargestArcValue : kLargestDrawableValue;
   for (double value : line.points) {
     if (!std::isfinite(value) || std::fabs(value) > largest) {
       return "Value " + formatNumber(value) + " of series \"" + line.name +

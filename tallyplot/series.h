@@ -62,7 +62,8 @@ std::string invalidOutputField(const SumsRow& row);
 std::string invalidStyle(const SumsRow& row);
 
 // The empty text, or the diagnostic that ends the run when a point of
-// line, drawn with glyph, lies where PostScript interpreters cannot draw it.
+// line, drawn with glyph, lies where PostScript interpreters cannot draw it
+// (too far up or down, or, for a circle, too far right).
 std::string undrawableValue(const Line& line, const std::string& glyph);
 
 #endif  // TALLYPLOT_SERIES_H_

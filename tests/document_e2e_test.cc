@@ -834,17 +834,24 @@ TEST_F(DocumentTest, MissingFixedColumn) {
 
 // A flag column holding a huge number gives a point whose page coordinate
 // no PostScript interpreter can compute, or, for a circle glyph, one that
-// Ghostscript cannot draw an arc around: the run fails instead of writing
-// a document that stops with an error.
+// Ghostscript cannot draw an arc around at print resolutions: the run fails
+// instead of writing a document that stops with an error. Other glyphs are
+// drawn there.
 TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
   struct Case {
-    const char* flag;  // in one row of the second group of two
-    const char* diagnostic;
+    const char* column;      // set in one row of the second group of two
+    const char* flag;        // giving the value 100 - 50 * flag
+    std::string diagnostic;  // empty: the run completes and renders
   };
-  const Case cases[] = {
-      // 100 - (1e300 / 2) * 100
-      {"1e300", "Value -5e+301 of series \"Crew Time\" cannot be drawn\n"},
-      {"1e5", "Value -4.9999e+06 of series \"Crew Time\" cannot be drawn\n"},
+  const std::vector<Case> cases = {
+      {"crewtime_xcd", "1e300",
+       "Value -5e+301 of series \"Crew Time\" cannot be drawn\n"},
+      {"crewtime_xcd", "2002", ""},
+      {"crewtime_xcd", "2003",
+       "Value -100050 of series \"Crew Time\" cannot be drawn\n"},
+      {"LTL_crewtend_xcd", "2003",
+       "Value -100050 of series \"Crew-Tended LTL\" cannot be drawn\n"},
+      {"any_exceeded_inc", "2003", ""},
   };
   DataSet data(fixedColumns());
   data.addGroup(1, 2);
@@ -854,11 +861,34 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
                " MODIFY crewtime_xcd DOUBLE");
   createSums();
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.flag);
-    outdb_->exec(std::string("UPDATE ") + kTable + " SET crewtime_xcd = " +
-                 c.flag + " WHERE selectednum = 2 LIMIT 1");
-    runAndExpectFailure(c.diagnostic, true);
+    SCOPED_TRACE(std::string(c.column) + " = " + c.flag);
+    outdb_->exec(std::string("UPDATE ") + kTable +
+                 " SET crewtime_xcd = 0, LTL_crewtend_xcd = 0, "
+                 "any_exceeded_inc = 0; UPDATE " +
+                 kTable + " SET " + c.column + " = " + c.flag +
+                 " WHERE selectednum = 2 LIMIT 1");
+    if (!c.diagnostic.empty()) {
+      runAndExpectFailure(c.diagnostic, true);
+      continue;
+    }
+    const std::string path = dir_.file("drawn.eps");
+    ProcessResult result = run(path);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
   }
+}
+
+// More groups than a circle glyph can be drawn across at print resolutions
+// end the run too (the fixed series always include circles).
+TEST_F(DocumentTest, TooManyGroupsForACircleEndTheRun) {
+  outdb_->exec(DataSet(fixedColumns()).createSql(kTable) + "; INSERT INTO " +
+               kTable +
+               " (idx, selectednum) SELECT seq, seq FROM seq_1_to_30001");
+  createSums();
+  runAndExpectFailure(
+      "Series \"Crew Time\" has 30001 points, more than the 30000 that can "
+      "be drawn\n",
+      false);
 }
 
 // Failures found before any series is read: the one-pass plan gives up and
