@@ -20,9 +20,9 @@ std::string onePassQuery(const std::string& table,
 
 // Reads the sums rows on dataconn, the summed columns' types on conn
 // (select <columns> from table limit 0), and then every series with one
-// statement on conn. Returns false when that cannot give the document: a statement
-// fails, the table has no rows, the group size is 0, or a sums row or a
-// value fails its check.
+// statement on conn. Returns false when that cannot give the document: a
+// statement fails, the table has no rows, the group size is 0, or a sums
+// row or a value fails its check.
 bool readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
                  std::vector<ChartSeries>& series);
 
