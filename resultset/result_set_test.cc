@@ -3,7 +3,6 @@
 // (through the resultset_probe subprocess) every diagnostic with its exact
 // text, stream and exit status.
 #include <gtest/gtest.h>
-#include <mysql.h>
 
 #include <memory>
 #include <sstream>
@@ -20,33 +19,6 @@ using test_support::ScratchDatabase;
 const char kThree[] = "select id, name, note from three order by id";
 const char kOne[] = "select id, name, note from one";
 const char kNone[] = "select id, name, note from none";
-
-// The client library's own error text for a connection attempt, found
-// without going through the query layer.
-std::string connectError(const std::string& database,
-                         const std::string& password) {
-  MYSQL* conn = mysql_init(nullptr);
-  std::string error;
-  if (mysql_real_connect(conn, "127.0.0.1", "root", password.c_str(),
-                         database.c_str(), test_support::serverPort(), nullptr,
-                         0) == nullptr) {
-    error = mysql_error(conn);
-  }
-  mysql_close(conn);
-  return error;
-}
-
-// The server's error text for query in database, found the same way.
-std::string queryError(const std::string& database, const std::string& query) {
-  MYSQL* conn = mysql_init(nullptr);
-  std::string error = "(no connection)";
-  if (mysql_real_connect(conn, "127.0.0.1", "root", "wqzk", database.c_str(),
-                         test_support::serverPort(), nullptr, 0) != nullptr) {
-    error = mysql_query(conn, query.c_str()) == 0 ? "" : mysql_error(conn);
-  }
-  mysql_close(conn);
-  return error;
-}
 
 // A scratch database holding tables of 3, 1 and 0 rows, and a connection
 // to it opened through the query layer.
@@ -255,12 +227,12 @@ TEST_F(ResultSetTest, FieldValuesConvertLikeVariants) {
   const Case cases[] = {
       {"nul", "", 0.0},       {"empty", "", 0.0},      {"letters", "abc", 0.0},
       {"pct", "12.5%", 12.5}, {"blank", " 7", 7.0},    {"expo", "1e2", 100.0},
-      {"num", "42", 42.0},    {"neg", "-0.25", -0.25},
+      {"num", "42", 42.0},    {"neg", "-0.25", -0.25}, {"zero", "ab", 0.0},
   };
   ResultSet r(conn());
   r.query << "select NULL as nul, '' as empty, 'abc' as letters,"
              " '12.5%' as pct, ' 7' as blank, '1e2' as expo, 42 as num,"
-             " -0.25 as neg";
+             " -0.25 as neg, concat('ab', char(0), 'cd') as zero";
   r.store();
   ASSERT_TRUE(r.next());
   for (const Case& c : cases) {
@@ -276,6 +248,8 @@ TEST_F(ResultSetTest, FieldValuesConvertLikeVariants) {
 
 TEST_F(ResultSetTest, NullAndEmptyFieldsOfATable) {
   ResultSet r(kThree, conn());
+  EXPECT_EQ(r.fieldNumber("id"), 0);  // no current row needed
+  EXPECT_EQ(r.fieldNumber("note"), 2);
   ASSERT_TRUE(r.next());
   EXPECT_EQ(text(r["note"]), "");  // NULL
   EXPECT_EQ(static_cast<double>(r["note"]), 0.0);
@@ -283,12 +257,6 @@ TEST_F(ResultSetTest, NullAndEmptyFieldsOfATable) {
   EXPECT_EQ(text(r["note"]), "");  // empty text
   ASSERT_TRUE(r.next());
   EXPECT_EQ(static_cast<double>(r["note"]), 12.5);
-}
-
-TEST_F(ResultSetTest, FieldTextEndsAtAZeroByte) {
-  ResultSet r("select concat('ab', char(0), 'cd') as z", conn());
-  ASSERT_TRUE(r.next());
-  EXPECT_EQ(text(r.get(0)), "ab");
 }
 
 TEST_F(ResultSetTest, NamesMatchExactlyAndTheFirstDuplicateWins) {
@@ -301,12 +269,6 @@ TEST_F(ResultSetTest, NamesMatchExactlyAndTheFirstDuplicateWins) {
   EXPECT_EQ(text(r["A"]), "3");
   EXPECT_EQ(r.fieldNumber("a "), 3);
   EXPECT_EQ(text(r["a "]), "4");
-}
-
-TEST_F(ResultSetTest, FieldNumberNeedsNoCurrentRow) {
-  ResultSet r(kThree, conn());
-  EXPECT_EQ(r.fieldNumber("id"), 0);
-  EXPECT_EQ(r.fieldNumber("note"), 2);
 }
 
 TEST_F(ResultSetTest, ValuesOutliveCursorQueriesAndTheResultSet) {
@@ -333,52 +295,64 @@ TEST_F(ResultSetTest, PrintShowsTheBuilderWithoutRunningIt) {
   EXPECT_EQ(r.tell(), -1);
 }
 
-TEST_F(ResultSetTest, StoreRunsAndEmptiesTheBuilder) {
-  ResultSet r(conn());
-  r.query << "select id from three";
-  r.store();
-  EXPECT_EQ(r.print(), "");
-  EXPECT_EQ(r.size(), 3);
-  r.query << "select id from one";
-  EXPECT_EQ(r.print(), "select id from one");
-  r.store();
-  EXPECT_EQ(r.size(), 1);
-}
+// One operation on the query text builder, and what print() and size()
+// give after it.
+struct BuilderStep {
+  enum Op { kWrite, kStore, kStoreNoRes, kStoreQuery, kClear } op;
+  const char* text;  // written, or run by kStoreQuery
+  const char* print;
+  int size;
+};
 
-TEST_F(ResultSetTest, StoreNoResRunsAndKeepsTheText) {
-  ResultSet r(conn());
-  r.query << "select 1";
-  r.storeNoRes();
-  EXPECT_EQ(r.print(), "select 1");
-  EXPECT_EQ(r.size(), 1);
-  r.query << " union all select 2";
-  EXPECT_EQ(r.print(), "select 1 union all select 2");
-  r.storeNoRes();
-  EXPECT_EQ(r.size(), 2);
-  ASSERT_TRUE(r.next());
-  EXPECT_EQ(text(r.get(0)), "1");
-}
-
-TEST_F(ResultSetTest, ClearEmptiesTheBuilder) {
-  ResultSet r(conn());
-  r.query << "garbage that is never run";
-  r.clear();
-  EXPECT_EQ(r.print(), "");
-  r.query << "select id from one";
-  EXPECT_EQ(r.print(), "select id from one");
-  r.store();
-  EXPECT_EQ(r.size(), 1);
-}
-
-TEST_F(ResultSetTest, StoreQueryLeavesTheBuilderAlone) {
-  ResultSet r(conn());
-  r.query << "select id";
-  r.storeQuery(kThree);
-  EXPECT_EQ(r.print(), "select id");
-  EXPECT_EQ(r.size(), 3);
-  r.query << " from one";
-  r.store();
-  EXPECT_EQ(r.size(), 1);
+TEST_F(ResultSetTest, BuilderFollowsEachScript) {
+  using S = BuilderStep;
+  struct Script {
+    const char* name;
+    const char* first;  // the first field the last text run gives
+    std::vector<S> steps;
+  };
+  const Script scripts[] = {
+      {"store runs and empties the builder",
+       "7",
+       {{S::kWrite, "select id from three", "select id from three", 0},
+        {S::kStore, "", "", 3},
+        {S::kWrite, "select id from one", "select id from one", 3},
+        {S::kStore, "", "", 1}}},
+      {"storeNoRes runs and keeps the text",
+       "1",
+       {{S::kWrite, "select 1", "select 1", 0},
+        {S::kStoreNoRes, "", "select 1", 1},
+        {S::kWrite, " union all select 2", "select 1 union all select 2", 1},
+        {S::kStoreNoRes, "", "select 1 union all select 2", 2}}},
+      {"clear empties the builder",
+       "7",
+       {{S::kWrite, "garbage that is never run", "garbage that is never run",
+         0},
+        {S::kClear, "", "", 0},
+        {S::kWrite, "select id from one", "select id from one", 0},
+        {S::kStore, "", "", 1}}},
+      {"storeQuery leaves the builder alone",
+       "7",
+       {{S::kWrite, "select id", "select id", 0},
+        {S::kStoreQuery, kThree, "select id", 3},
+        {S::kWrite, " from one", "select id from one", 3},
+        {S::kStore, "", "", 1}}},
+  };
+  for (const Script& script : scripts) {
+    SCOPED_TRACE(script.name);
+    ResultSet r(conn());
+    for (const S& step : script.steps) {
+      if (step.op == S::kWrite) r.query << step.text;
+      if (step.op == S::kStore) r.store();
+      if (step.op == S::kStoreNoRes) r.storeNoRes();
+      if (step.op == S::kStoreQuery) r.storeQuery(step.text);
+      if (step.op == S::kClear) r.clear();
+      EXPECT_EQ(r.print(), step.print);
+      EXPECT_EQ(r.size(), step.size);
+    }
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(text(r.get(0)), script.first);
+  }
 }
 
 TEST_F(ResultSetTest, ConstructingWithAQueryRunsIt) {
@@ -652,7 +626,7 @@ TEST_F(ResultSetTest, QueryFailureDiagnostics) {
       {"failing statement without columns", "store", "SET @a = nosuch()"},
   };
   for (const Case& c : cases) {
-    std::string error = queryError(db_->name(), c.query);
+    std::string error = test_support::serverError(db_->name(), c.query);
     ASSERT_NE(error, "") << c.name;
     expectProbe(db_->name(), {c.name, c.scenario, c.query, "",
                               queryFailure(error, c.query), ""});
@@ -670,7 +644,8 @@ TEST_F(ResultSetTest, ConnectionFailureDiagnostics) {
       {"unknown database", db_->name() + "_missing", "wqzk"},
   };
   for (const Case& c : cases) {
-    std::string error = connectError(c.database, c.password);
+    std::string error =
+        test_support::connectError(c.database, "127.0.0.1", "root", c.password);
     ASSERT_NE(error, "") << c.name;
     expectProbe(c.database,
                 {c.name, "connect", "", c.password, "",

@@ -35,7 +35,7 @@ build_and_test() {
 asan_options() {
   local options="abort_on_error=1:detect_leaks=1"
   local probe
-  probe=$(mktemp -d "${TMPDIR:-/tmp}/tallyplot-lsan-XXXXXX")
+  probe=$(mktemp -d "${TMPDIR:-/tmp}/tallyplot-lsan-XXXXXX") || return 1
   printf 'int main() { return 0; }\n' >"$probe/probe.cc"
   if g++ -fsanitize=address "$probe/probe.cc" -o "$probe/probe" 2>/dev/null &&
     ! ASAN_OPTIONS="$options" "$probe/probe" >/dev/null 2>&1; then

@@ -11,6 +11,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,20 +74,41 @@ std::string pathIn(const TempDir& dir, const std::string& path) {
   return path[0] == '/' ? path : dir.file(path);
 }
 
-TEST(OutputFileTest, CheckAcceptsANewFileAndLeavesNothingBehind) {
-  TempDir dir;
-  OutputFile file(dir.file("out.eps"));
-  EXPECT_TRUE(file.checkWritable()) << file.error();
-  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{});
-}
-
-TEST(OutputFileTest, CheckLeavesAnExistingFileAlone) {
-  TempDir dir;
-  writeFile(dir.file("out.eps"), "old bytes\n");
-  OutputFile file(dir.file("out.eps"));
-  EXPECT_TRUE(file.checkWritable()) << file.error();
-  EXPECT_EQ(readFile(dir.file("out.eps")), "old bytes\n");
-  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
+// A regular file is written whole, new or over a longer one, through a
+// relative path too, and with a name as long as names may be (the temporary
+// file must not borrow it); the early check changes nothing.
+TEST(OutputFileTest, WritesRegularFilesWhole) {
+  struct Case {
+    const char* name;
+    std::string file;      // in the working directory
+    const char* previous;  // its old content; null: no such file yet
+    bool relative;         // named relative to the working directory
+    std::string content;
+  };
+  const std::string longer(100000, 'o');
+  const Case cases[] = {
+      {"new file", "out.eps", nullptr, false, "line 1\nline 2\n"},
+      {"longer existing file", "out.eps", longer.c_str(), false, "short\n"},
+      {"relative path", "out.eps", nullptr, true, "relative\n"},
+      {"longest name", std::string(NAME_MAX, 'n'), nullptr, false, "doc\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.previous) writeFile(dir.file(c.file), c.previous);
+    const std::vector<std::string> before =
+        c.previous ? std::vector<std::string>{c.file}
+                   : std::vector<std::string>{};
+    inDirectory(dir.path(), [&] {
+      OutputFile file(c.relative ? c.file : dir.file(c.file));
+      EXPECT_TRUE(file.checkWritable()) << file.error();
+      EXPECT_EQ(listDirectory(dir.path()), before);
+      EXPECT_TRUE(!c.previous || readFile(dir.file(c.file)) == c.previous);
+      EXPECT_TRUE(file.write(c.content)) << file.error();
+    });
+    EXPECT_EQ(readFile(dir.file(c.file)), c.content);
+    EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{c.file});
+  }
 }
 
 TEST(OutputFileTest, CheckAcceptsDevicesWrittenInPlace) {
@@ -138,23 +160,6 @@ TEST(OutputFileTest, ErrorNamesThePathAsGiven) {
   });
 }
 
-TEST(OutputFileTest, WritesANewFile) {
-  TempDir dir;
-  OutputFile file(dir.file("out.eps"));
-  ASSERT_TRUE(file.write("line 1\nline 2\n")) << file.error();
-  EXPECT_EQ(readFile(dir.file("out.eps")), "line 1\nline 2\n");
-  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
-}
-
-TEST(OutputFileTest, ReplacesALongerExistingFileWhole) {
-  TempDir dir;
-  writeFile(dir.file("out.eps"), std::string(100000, 'o'));
-  OutputFile file(dir.file("out.eps"));
-  ASSERT_TRUE(file.write("short\n")) << file.error();
-  EXPECT_EQ(readFile(dir.file("out.eps")), "short\n");
-  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
-}
-
 TEST(OutputFileTest, ReplacingKeepsTheFilePermissions) {
   TempDir dir;
   writeFile(dir.file("out.eps"), "old\n");
@@ -164,17 +169,6 @@ TEST(OutputFileTest, ReplacingKeepsTheFilePermissions) {
   struct stat info;
   ASSERT_EQ(stat(dir.file("out.eps").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
-}
-
-TEST(OutputFileTest, WritesARelativePathInTheWorkingDirectory) {
-  TempDir dir;
-  inDirectory(dir.path(), [] {
-    OutputFile file("out.eps");
-    EXPECT_TRUE(file.checkWritable()) << file.error();
-    EXPECT_TRUE(file.write("relative\n")) << file.error();
-  });
-  EXPECT_EQ(readFile(dir.file("out.eps")), "relative\n");
-  EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"out.eps"});
 }
 
 TEST(OutputFileTest, WritesThroughASymbolicLinkAndKeepsIt) {
@@ -312,19 +306,6 @@ TEST(OutputFileTest, EmptyPathIsRefusedAtOnce) {
   OutputFile file("");
   EXPECT_FALSE(file.checkWritable());
   EXPECT_EQ(file.error(), std::string(kPrefix) + ": No such file or directory");
-}
-
-// The temporary file must not borrow the target's name: a name that is
-// already as long as a file name may be would leave no room for it.
-TEST(OutputFileTest, WritesAFileWithTheLongestName) {
-  TempDir dir;
-  std::string path = dir.file(std::string(NAME_MAX, 'n'));
-  OutputFile file(path);
-  ASSERT_TRUE(file.checkWritable()) << file.error();
-  ASSERT_TRUE(file.write("document\n")) << file.error();
-  EXPECT_EQ(readFile(path), "document\n");
-  EXPECT_EQ(listDirectory(dir.path()),
-            std::vector<std::string>{std::string(NAME_MAX, 'n')});
 }
 
 // The unprivileged user the permission tests switch to: root may write
@@ -467,6 +448,13 @@ void fillFileSystem(const std::string& path) {
   close(fd);
 }
 
+// The free blocks of the file system holding path.
+fsblkcnt_t freeBlocks(const std::string& path) {
+  struct statvfs info;
+  EXPECT_EQ(statvfs(path.c_str(), &info), 0) << strerror(errno);
+  return info.f_bfree;
+}
+
 // On a full disk, a file written in place keeps its old bytes: the space
 // for the new document is reserved before any old byte is overwritten, and
 // a reservation that fails part way neither lengthens nor changes the file.
@@ -494,12 +482,14 @@ TEST(OutputFileTest, AFullDiskKeepsAFileWrittenInPlace) {
     ASSERT_EQ(truncate((closed + "/filler").c_str(), filler.st_size - 32768),
               0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const fsblkcnt_t freeBefore = freeBlocks(closed);
     EXPECT_TRUE(succeedsAsNobody([&path] {
       OutputFile file(path);
       return file.checkWritable() && !file.write(std::string(65536, 'n')) &&
              file.error() == kPrefix + path + ": No space left on device";
     }));
     EXPECT_TRUE(readFile(path) == old) << "the old document was changed";
+    EXPECT_EQ(freeBlocks(closed), freeBefore) << "reserved blocks kept";
     std::vector<std::string> names = listDirectory(closed);
     names.erase(std::remove(names.begin(), names.end(), "lost+found"),
                 names.end());

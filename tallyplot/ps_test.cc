@@ -153,31 +153,6 @@ TEST(FooterTest, PrintTableFooterIsTheTrailer) {
   EXPECT_EQ(out.str(), "\nshowpage\nend\n%%EOF\n");
 }
 
-// The table text for the given sizes, spelled out from the frame layout.
-std::string expectedTable(int numpoints,
-                          const std::vector<std::string>& captions) {
-  const std::string s = std::to_string(captions.size());
-  std::string text = kPercentLine + "\n%%% Table whatever " +
-                     std::string(61, '%') + "\n" + kPercentLine + "\n\n";
-  text += "0.5 inch TEXTCELL add %x\n 7 inch 15 " + s +
-          " add FONTSIZE mul sub %y\n 14 " + s + " add %rows\n" +
-          std::to_string(numpoints) +
-          " %columns\n NUMBERCELL %cellwidth\n0 %header\n() %title\n"
-          " drawTable\n\n";
-  text += "0.5 inch %x\n7 inch 15 " + s + " add FONTSIZE mul sub %y\n14 " + s +
-          " add %rows\n1 %columns\nTEXTCELL %cellwidth\n0 %header\n"
-          "() %title\ndrawTable\n\n";
-  text += "0.5 inch %x\n7 inch 15 " + s +
-          " add FONTSIZE mul sub %y\n0 %header\n() %title\n[ %columndata\n";
-  text +=
-      " (Any exceeded)\n (Crew training)\n (Crewtime)\n (Upmass)\n"
-      " (Keepalive power)\n (Stowage)\n (Middecks)\n (Energy)\n"
-      " (Crew-tended energy)\n (Acoustics)\n (C.T. acoustics)\n (MTL)\n"
-      " (Crew-tended MTL)\n (LTL)\n (Crew-tended LTL)\n";
-  for (const std::string& caption : captions) text += " (" + caption + ")\n";
-  return text + "] tableColumn\n\n";
-}
-
 TEST(PrintTableTest, WorkedExampleEightColumnsAlphaBeta) {
   std::ostringstream out;
   printTable(out, 8, {"Alpha", "Beta"});
@@ -263,7 +238,7 @@ TEST(PrintTableTest, SizesAndEscapedCaptions) {
     SCOPED_TRACE(c.name);
     std::ostringstream out;
     printTable(out, c.numpoints, c.names);
-    EXPECT_EQ(out.str(), expectedTable(c.numpoints, c.written));
+    EXPECT_EQ(out.str(), test_support::tableText(c.numpoints, c.written));
   }
 }
 

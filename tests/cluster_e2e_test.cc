@@ -4,7 +4,6 @@
 // the single throwaway server, with either query plan; a backend that is
 // down must end the run with the frontend's error and no document.
 #include <gtest/gtest.h>
-#include <mysql.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,27 +64,6 @@ std::string clusterCommand(const std::string& command,
   ProcessResult result = test_support::runProcess(CLUSTER_SCRIPT, all);
   EXPECT_EQ(result.status, 0) << command << ": " << result.out << result.err;
   return result.out;
-}
-
-// The first row of a query's result on 127.0.0.1:port, fields joined by
-// '/'; fails the test on any error.
-std::string firstRow(int port, const std::string& query) {
-  MYSQL* conn = mysql_init(nullptr);
-  std::string row;
-  if (mysql_real_connect(conn, "127.0.0.1", "root", "wqzk", nullptr, port,
-                         nullptr, 0) == nullptr ||
-      mysql_query(conn, query.c_str()) != 0) {
-    ADD_FAILURE() << mysql_error(conn) << "\n  in: " << query;
-  } else if (MYSQL_RES* result = mysql_store_result(conn)) {
-    if (MYSQL_ROW fields = mysql_fetch_row(result)) {
-      for (unsigned i = 0; i < mysql_num_fields(result); ++i) {
-        row += (i ? "/" : "") + std::string(fields[i] ? fields[i] : "NULL");
-      }
-    }
-    mysql_free_result(result);
-  }
-  mysql_close(conn);
-  return row;
 }
 
 // Runs the binary with the given databases against 127.0.0.1:port.
@@ -158,13 +136,12 @@ class ShardedDemo {
 
   // Rows and distinct selectednum groups stored on backend k.
   std::pair<int, int> share(int k) const {
-    const std::string row =
-        firstRow(test_support::clusterBackendPort(k),
-                 "SELECT COUNT(*), COUNT(DISTINCT selectednum) FROM `" +
-                     outputDb_ + "`.`" + kTable + "`");
-    const size_t slash = row.find('/');
-    if (slash == std::string::npos) return {0, 0};
-    return {std::atoi(row.c_str()), std::atoi(row.c_str() + slash + 1)};
+    const auto rows = test_support::queryRows(
+        "SELECT COUNT(*), COUNT(DISTINCT selectednum) FROM `" + outputDb_ +
+            "`.`" + kTable + "`",
+        test_support::clusterBackendPort(k));
+    if (rows.size() != 1) return {0, 0};
+    return {std::stoi(rows[0][0]), std::stoi(rows[0][1])};
   }
 
   // Stops backend k, whose share of the rows is then out of reach.
@@ -276,7 +253,7 @@ TEST_F(ClusterTest, StoppedBackendEndsTheRunWithTheFrontendsError) {
               std::string::npos)
         << query;
     if (errors.count(query) == 0) {
-      errors[query] = test_support::serverErrorAt(port, demo.outputDb(), query);
+      errors[query] = test_support::serverError(demo.outputDb(), query, port);
     }
     const std::string& error = errors[query];
     EXPECT_NE(error.find("b" + std::to_string(k)), std::string::npos) << error;

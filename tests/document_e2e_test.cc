@@ -28,38 +28,31 @@ using test_support::splitLines;
 constexpr int kNull = -1;  // a flag value standing for SQL NULL
 const char kSumsQuery[] = "select * from sums where increment=1";
 
-// One of the fifteen series every chart has, with its table caption.
+// One of the fifteen series every chart has.
 struct FixedSeries {
   const char* name;
   const char* column;
   const char* glyph;
   const char* color;
-  const char* caption;
 };
 
 const FixedSeries kFixed[15] = {
-    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976",
-     "Any exceeded"},
-    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361",
-     "Crew training"},
-    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886", "Crewtime"},
-    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1", "Upmass"},
-    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357",
-     "Keepalive power"},
-    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035", "Stowage"},
-    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165", "Middecks"},
-    {"Energy", "energy_xcd", "circle", "0 0.424 0", "Energy"},
+    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976"},
+    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361"},
+    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886"},
+    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1"},
+    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357"},
+    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035"},
+    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165"},
+    {"Energy", "energy_xcd", "circle", "0 0.424 0"},
     {"Crew-Tended Energy", "energy_crewtend_xcd", "asterisk",
-     "0.957 0.678 0.733", "Crew-tended energy"},
-    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604", "Acoustics"},
-    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1",
-     "C.T. acoustics"},
-    {"MTL", "MTL_xcd", "smallsquare", "1 0 1", "MTL"},
-    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5",
-     "Crew-tended MTL"},
-    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094", "LTL"},
-    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0",
-     "Crew-tended LTL"},
+     "0.957 0.678 0.733"},
+    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604"},
+    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1"},
+    {"MTL", "MTL_xcd", "smallsquare", "1 0 1"},
+    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5"},
+    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094"},
+    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
 };
 
 std::vector<std::string> fixedColumns() {
@@ -243,48 +236,6 @@ std::vector<std::string> expectedLabels(const std::vector<Series>& all) {
   return lines;
 }
 
-void appendTable(std::vector<std::string>& out, int numpoints,
-                 const std::vector<std::string>& sumnames) {
-  const std::string s = std::to_string(sumnames.size());
-  const std::string percent(80, '%');
-  const std::vector<std::string> frame = {
-      percent,
-      "%%% Table whatever " + std::string(61, '%'),
-      percent,
-      "",
-      "0.5 inch TEXTCELL add %x",
-      " 7 inch 15 " + s + " add FONTSIZE mul sub %y",
-      " 14 " + s + " add %rows",
-      std::to_string(numpoints) + " %columns",
-      " NUMBERCELL %cellwidth",
-      "0 %header",
-      "() %title",
-      " drawTable",
-      "",
-      "0.5 inch %x",
-      "7 inch 15 " + s + " add FONTSIZE mul sub %y",
-      "14 " + s + " add %rows",
-      "1 %columns",
-      "TEXTCELL %cellwidth",
-      "0 %header",
-      "() %title",
-      "drawTable",
-      "",
-      "0.5 inch %x",
-      "7 inch 15 " + s + " add FONTSIZE mul sub %y",
-      "0 %header",
-      "() %title",
-      "[ %columndata",
-  };
-  out.insert(out.end(), frame.begin(), frame.end());
-  for (const FixedSeries& f : kFixed)
-    out.push_back(std::string(" (") + f.caption + ")");
-  for (const std::string& n : sumnames)
-    out.push_back(" (" + psEscaped(n) + ")");
-  out.push_back("] tableColumn");
-  out.push_back("");
-}
-
 // Everything after the prologue, as the document must hold it.
 std::string expectedBody(const std::vector<Series>& series,
                          const std::vector<std::string>& sumnames) {
@@ -299,7 +250,12 @@ std::string expectedBody(const std::vector<Series>& series,
   out.push_back("0 0 0 setrgbcolor");
   for (const std::string& l : expectedLabels(series)) out.push_back(l);
   out.insert(out.end(), {"newpath", "drawGrid", "showpage"});
-  appendTable(out, static_cast<int>(series.front().points.size()), sumnames);
+  std::vector<std::string> captions;
+  for (const std::string& n : sumnames) captions.push_back(psEscaped(n));
+  for (const std::string& l : splitLines(test_support::tableText(
+           static_cast<int>(series.front().points.size()), captions))) {
+    out.push_back(l);
+  }
   for (size_t n = 0; n < series.size(); ++n) {
     out.push_back("0.5 inch TEXTCELL add 7 inch " + std::to_string(n + 1) +
                   " FONTSIZE mul sub NUMBERCELL");
@@ -336,26 +292,7 @@ void expectSameLines(const std::string& actual, const std::string& expected) {
   EXPECT_EQ(actual, expected);
 }
 
-// The error text the server gives for a query, asked independently of the
-// program under test.
-std::string serverError(const std::string& db, const std::string& query) {
-  MYSQL* m = mysql_init(nullptr);
-  std::string error;
-  if (mysql_real_connect(m, "127.0.0.1", "root", "wqzk", db.c_str(),
-                         test_support::serverPort(), nullptr, 0) == nullptr) {
-    ADD_FAILURE() << "cannot connect: " << mysql_error(m);
-  } else {
-    mysql_query(m, query.c_str());
-    error = mysql_error(m);
-    if (mysql_field_count(m) != 0) {
-      MYSQL_RES* res = mysql_store_result(m);
-      if (res != nullptr) mysql_free_result(res);
-    }
-  }
-  mysql_close(m);
-  EXPECT_FALSE(error.empty()) << "query unexpectedly accepted: " << query;
-  return error;
-}
+using test_support::serverError;
 
 std::string queryFailure(const std::string& error, const std::string& query) {
   return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + query +
@@ -401,18 +338,8 @@ std::string onePassQuery(const std::string& table,
 // The first column of every row of query, run as root on the test server.
 std::vector<std::string> firstColumn(const std::string& query) {
   std::vector<std::string> values;
-  MYSQL* m = mysql_init(nullptr);
-  if (mysql_real_connect(m, "127.0.0.1", "root", "wqzk", nullptr,
-                         test_support::serverPort(), nullptr, 0) == nullptr ||
-      mysql_query(m, query.c_str()) != 0) {
-    ADD_FAILURE() << mysql_error(m) << " in " << query;
-  } else if (MYSQL_RES* res = mysql_store_result(m)) {
-    while (MYSQL_ROW row = mysql_fetch_row(res)) {
-      values.push_back(row[0] ? row[0] : "NULL");
-    }
-    mysql_free_result(res);
-  }
-  mysql_close(m);
+  for (const auto& row : test_support::queryRows(query))
+    values.push_back(row[0]);
   return values;
 }
 
@@ -522,7 +449,7 @@ class DocumentTest : public ::testing::Test {
   // series gives the same bytes. Returns the document.
   std::string runBothPlans(const std::string& onePass) {
     const std::string path = dir_.file("chart.eps");
-    ProcessResult result = run(path);
+    ProcessResult result = run(path, defaultPlan_);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "");
@@ -584,6 +511,8 @@ class DocumentTest : public ::testing::Test {
   std::string table_ = kTable;  // the table argument, used verbatim
   std::string user_ = "root";
   std::string password_ = "wqzk";
+  // The environment of the default plan's runs: TALLYPLOT_PLAN unset.
+  std::map<std::string, std::string> defaultPlan_;
   StatementLog log_;
 };
 
@@ -656,6 +585,7 @@ TEST_F(DocumentTest, NoSumsRowsGivesFifteenSeriesAndRows) {
 }
 
 TEST_F(DocumentTest, GapsInSelectednumMovePointsLeft) {
+  defaultPlan_ = {{"TALLYPLOT_PLAN", ""}};  // empty is unset
   DataSet data(fixedColumns());
   data.addGroup(1, 4);
   data.addGroup(2, 4, {{"any_exceeded_inc", 1}});
@@ -819,19 +749,6 @@ TEST_F(DocumentTest, AwkwardNamesAreEscapedAndRender) {
             std::string::npos);
 }
 
-// Failures of the query layer: each ends the run with its diagnostic.
-TEST_F(DocumentTest, MissingFixedColumn) {
-  std::vector<std::string> columns = fixedColumns();
-  columns.pop_back();  // no LTL_crewtend_xcd
-  DataSet data(columns);
-  data.addGroup(1, 2);
-  load(data);
-  createSums();
-  const std::string query = pointsQuery(kTable, "LTL_crewtend_xcd");
-  runAndExpectFailure(queryFailure(serverError(outdb_->name(), query), query),
-                      true);
-}
-
 // A flag column holding a huge number gives a point whose page coordinate
 // no PostScript interpreter can compute, or, for a circle glyph, one that
 // Ghostscript cannot draw an arc around at print resolutions: the run fails
@@ -846,6 +763,8 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
   const std::vector<Case> cases = {
       {"crewtime_xcd", "1e300",
        "Value -5e+301 of series \"Crew Time\" cannot be drawn\n"},
+      {"crewtime_xcd", "-1e300",
+       "Value 5e+301 of series \"Crew Time\" cannot be drawn\n"},
       {"crewtime_xcd", "2002", ""},
       {"crewtime_xcd", "2003",
        "Value -100050 of series \"Crew Time\" cannot be drawn\n"},
@@ -881,196 +800,204 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
 // More groups than a circle glyph can be drawn across at print resolutions
 // end the run too (the fixed series always include circles).
 TEST_F(DocumentTest, TooManyGroupsForACircleEndTheRun) {
-  outdb_->exec(DataSet(fixedColumns()).createSql(kTable) + "; INSERT INTO " +
-               kTable +
-               " (idx, selectednum) SELECT seq, seq FROM seq_1_to_30001");
   createSums();
-  runAndExpectFailure(
-      "Series \"Crew Time\" has 30001 points, more than the 30000 that can "
-      "be drawn\n",
-      false);
-}
-
-// Failures found before any series is read: the one-pass plan gives up and
-// the per-series plan reports them as it always has.
-TEST_F(DocumentTest, FailuresBeforeAnySeries) {
-  DataSet data(fixedColumns());
-  data.addGroup(1, 2);
-  load(data);
-  outdb_->exec(std::string("CREATE TABLE empty LIKE ") + kTable +
-               "; CREATE TABLE nulls SELECT * FROM " + kTable +
-               "; UPDATE nulls SET idx = NULL");
-  struct Case {
-    const char* name;
-    const char* table;
-    bool sums;
-    std::string diagnostic;
-  };
-  const std::vector<Case> cases = {
-      {"missing sums table", kTable, false,
-       queryFailure(serverError(datadb_->name(), kSumsQuery), kSumsQuery)},
-      {"empty data table", "empty", true,
-       "No rows in query \"" + groupQuery("empty") + "\n"},
-      {"group size 0", "nulls", true,
-       "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n"},
-  };
-  bool preexisting = false;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    datadb_->exec("DROP TABLE IF EXISTS sums");
-    if (c.sums) createSums();
-    table_ = c.table;
-    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
+  for (const int groups : {30000, 30001}) {
+    SCOPED_TRACE(std::to_string(groups) + " groups");
+    outdb_->exec(std::string("DROP TABLE IF EXISTS ") + kTable + "; " +
+                 DataSet(fixedColumns()).createSql(kTable) + "; INSERT INTO " +
+                 kTable + " (idx, selectednum) SELECT seq, seq FROM seq_1_to_" +
+                 std::to_string(groups));
+    if (groups > 30000) {
+      runAndExpectFailure(
+          "Series \"Crew Time\" has 30001 points, more than "
+          "the 30000 that can be drawn\n",
+          false);
+      continue;
+    }
+    const std::string path = dir_.file("drawn.eps");
+    ProcessResult result = run(path);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(test_support::renderWithGhostscript(path).pages, 2);
   }
 }
 
-// Rows of new selectednum groups arriving between two per-series statements
-// (here: a table expression that shows one more group per statement the
-// session has sent) give series of different lengths, which no document
-// can show. One statement sees one state of the table.
-TEST_F(DocumentTest, SeriesOfDifferentLengths) {
+// Tables that change between two statements (here: table expressions over
+// the number of statements the session has sent). A group more or less
+// gives the per-series plan series of different lengths, which no document
+// can show. The one statement of the one-pass plan sees one state of the
+// table, and a fallback from it starts afresh.
+TEST_F(DocumentTest, TablesThatChangeDuringTheRun) {
   DataSet data(fixedColumns());
   for (int group = 1; group <= 20; ++group) data.addGroup(group, 2);
   load(data);
   createSums();
-  table_ = std::string("(select * from ") + kTable +
-           " where selectednum <= (select variable_value from "
-           "information_schema.session_status where variable_name = "
-           "'QUESTIONS')) as t";
-  runAndExpectFailure(
-      "Series \"Crew Training\" has 3 points, the first series has 2; the "
-      "data table changed during the run\n",
-      true, {{"TALLYPLOT_PLAN", "per-series"}});
-  const std::string path = dir_.file("one-pass.eps");
-  ProcessResult result = run(path);
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
-}
-
-TEST_F(DocumentTest, SumsFieldsMissingOrMiscased) {
+  addSums({{"1", "Late", "late", "0", "0", "0", "plus"}});
+  const std::string sent =
+      "(select variable_value from information_schema.session_status where "
+      "variable_name = 'QUESTIONS')";
+  const std::string changed = "; the data table changed during the run\n";
   struct Case {
     const char* name;
-    const char* columns;
-    const char* values;
-    const char* field;
+    std::string groups;      // which rows a statement sees
+    std::string late;        // the late_xcd it sees
+    std::string diagnostic;  // of the per-series plan; empty: complete
   };
   const std::vector<Case> cases = {
-      {"no symbol column",
-       "increment INT, name TEXT, outputfield TEXT, red TEXT, green TEXT, "
-       "blue TEXT",
-       "1, 'S', 'upmass', '0', '0', '0'", "symbol"},
-      {"Name instead of name",
-       "increment INT, Name TEXT, outputfield TEXT, red TEXT, green TEXT, "
-       "blue TEXT, symbol TEXT",
-       "1, 'S', 'upmass', '0', '0', '0', 'circle'", "name"},
-      {"no blue column",
-       "increment INT, name TEXT, outputfield TEXT, red TEXT, green TEXT, "
-       "symbol TEXT",
-       "1, 'S', 'upmass', '0', '0', 'circle'", "blue"},
+      {"a group more per statement", "selectednum <= " + sent, "0",
+       "Series \"Crew Training\" has 3 points, the first series has 2" +
+           changed},
+      {"a group less for the sums series",
+       "selectednum <= if(" + sent + " >= 17, 1, 2)", "0",
+       "Series \"Late\" has 1 points, the first series has 2" + changed},
+      {"an undrawable value for the one-pass statement only",
+       "selectednum <= 2", "if(" + sent + " <= 2, 1e300, 0)", ""},
   };
-  DataSet data(fixedColumns());
-  data.addGroup(1, 2);
-  load(data);
-  bool preexisting = false;
+  const std::map<std::string, std::string> perSeriesPlan = {
+      {"TALLYPLOT_PLAN", "per-series"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    datadb_->exec("DROP TABLE IF EXISTS sums");
-    datadb_->exec(std::string("CREATE TABLE sums (") + c.columns + ")");
-    datadb_->exec(std::string("INSERT INTO sums VALUES (") + c.values + ")");
-    runAndExpectFailure(
-        std::string("No field \"") + c.field + "\" in \"" + kSumsQuery + "\"\n",
-        preexisting = !preexisting);
+    table_ = std::string("(select ") + kTable + ".*, " + c.late +
+             " as late_xcd from " + kTable + " where " + c.groups + ") as t";
+    const std::string perSeries = dir_.file("per-series.eps");
+    if (c.diagnostic.empty()) {
+      EXPECT_EQ(run(perSeries, perSeriesPlan).status, 0);
+    } else {
+      runAndExpectFailure(c.diagnostic, true, perSeriesPlan);
+    }
+    const std::string path = dir_.file("one-pass.eps");
+    ProcessResult result = run(path);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
+    if (c.diagnostic.empty()) {
+      EXPECT_TRUE(test_support::readFile(path) ==
+                  test_support::readFile(perSeries));
+    }
   }
 }
 
-// A sums row that ends the run, and the diagnostic it must give.
-struct SumsRowCase {
+// A run that must fail: its sums rows, the diagnostic, and where its
+// tables differ from the fixture's.
+struct FailingRun {
   const char* name;
-  SumsRow row;
+  std::vector<SumsRow> rows;
   std::string diagnostic;
+  const char* table = "runs";  // the table argument
+  std::string change = "";     // run on the data database after the rows
 };
 
-// Texts of a sums row that cannot be used end the run with a diagnostic of
-// their own, whatever rows came before.
-TEST_F(DocumentTest, UnusableSumsRows) {
-  const std::vector<SumsRowCase> cases = {
-      {"unknown glyph",
-       {"1", "Hex", "power", "0", "0", "0", "hexagon"},
-       "Unknown symbol \"hexagon\" for series \"Hex\"\n"},
-      {"glyph in other case",
-       {"1", "Big (C)", "power", "0", "0", "0", "Circle"},
-       "Unknown symbol \"Circle\" for series \"Big (C)\"\n"},
-      {"glyph running code",
-       {"1", "Run", "power", "0", "0", "0", "circle) cvx exec (erasepage"},
-       "Unknown symbol \"circle) cvx exec (erasepage\" for series \"Run\"\n"},
-      {"NULL glyph",
-       {"1", "NoGlyph", "power", "0", "0", "0", nullptr},
-       "Unknown symbol \"\" for series \"NoGlyph\"\n"},
-      {"NULL colour component",
-       {"1", "Col", "power", "1", nullptr, "0", "circle"},
-       "Invalid colour \"1  0\" for series \"Col\"\n"},
-      {"colour running code",
-       {"1", "Code", "power", "1 0 0 setrgbcolor erasepage", "0", "0",
-        "circle"},
-       "Invalid colour \"1 0 0 setrgbcolor erasepage 0 0\" for series "
-       "\"Code\"\n"},
-      {"colour beyond PostScript reals",
-       {"1", "Big", "power", "1e999", "0", "0", "circle"},
-       "Invalid colour \"1e999 0 0\" for series \"Big\"\n"},
-      {"colour in hex",
-       {"1", "Hx", "power", "0", "0x1", "0", "circle"},
-       "Invalid colour \"0 0x1 0\" for series \"Hx\"\n"},
-      {"injected column name",
-       {"1", "Inj", "power) from runs; -- ", "0", "0", "0", "circle"},
-       "Invalid output field \"power) from runs; -- \" for series \"Inj\"\n"},
-      {"column name with a space",
-       {"1", "Sp", "no such", "0", "0", "0", "circle"},
-       "Invalid output field \"no such\" for series \"Sp\"\n"},
-      {"column name with a backtick and NULL name",
-       {"1", nullptr, "a`b", "0", "0", "0", "circle"},
-       "Invalid output field \"a`b\" for series \"\"\n"},
-  };
+// Every check ends the run with its own diagnostic, in the order the series
+// are read: the group size, the fixed series, then for each sums row its
+// column name, its series query, its colour and glyph.
+TEST_F(DocumentTest, FailingRuns) {
   std::vector<std::string> columns = fixedColumns();
   columns.push_back("power_xcd");
   DataSet data(columns);
   data.addGroup(1, 2, {{"power_xcd", 1}});
   load(data);
-  bool preexisting = false;
-  for (const SumsRowCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    datadb_->exec("DROP TABLE IF EXISTS sums");
-    createSums();
-    addSums({{"1", "Fine", "power", "0", "0", "1", "plus"}, c.row});
-    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
-  }
-}
-
-// The column name is checked before its series query is sent; colour and
-// glyph only after it, so a missing column is diagnosed first there.
-TEST_F(DocumentTest, OrderOfTheRowChecks) {
-  DataSet data(fixedColumns());
-  data.addGroup(1, 2);
-  load(data);
-  const std::string query = pointsQuery(kTable, "missing_xcd");
-  const std::string failure =
-      queryFailure(serverError(outdb_->name(), query), query);
-  const std::vector<SumsRowCase> cases = {
+  outdb_->exec(std::string("CREATE TABLE empty LIKE ") + kTable +
+               "; CREATE TABLE nulls SELECT * FROM " + kTable +
+               "; UPDATE nulls SET idx = NULL; CREATE TABLE nolast SELECT * "
+               "FROM " +
+               kTable + "; ALTER TABLE nolast DROP LTL_crewtend_xcd");
+  auto failed = [&](const std::string& db, const std::string& query) {
+    return queryFailure(serverError(db, query), query);
+  };
+  auto noField = [](const std::string& field) {
+    return "No field \"" + field + "\" in \"" + kSumsQuery + "\"\n";
+  };
+  const SumsRow fine = {"1", "Fine", "power", "0", "0", "1", "plus"};
+  const SumsRow upmass = {"1", "S", "upmass", "0", "0", "0", "circle"};
+  const std::vector<FailingRun> cases = {
+      {"missing sums table",
+       {},
+       failed(datadb_->name(), kSumsQuery),
+       kTable,
+       "DROP TABLE sums"},
+      {"empty data table",
+       {},
+       "No rows in query \"" + groupQuery("empty") + "\n",
+       "empty"},
+      {"group size 0",
+       {},
+       "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n",
+       "nulls"},
+      {"missing fixed column",
+       {},
+       failed(outdb_->name(), pointsQuery("nolast", "LTL_crewtend_xcd")),
+       "nolast"},
+      {"no symbol column",
+       {upmass},
+       noField("symbol"),
+       kTable,
+       "ALTER TABLE sums DROP symbol"},
+      {"Name instead of name",
+       {upmass},
+       noField("name"),
+       kTable,
+       "ALTER TABLE sums CHANGE name Name TEXT"},
+      {"no blue column",
+       {upmass},
+       noField("blue"),
+       kTable,
+       "ALTER TABLE sums DROP blue"},
+      {"unknown glyph",
+       {fine, {"1", "Hex", "power", "0", "0", "0", "hexagon"}},
+       "Unknown symbol \"hexagon\" for series \"Hex\"\n"},
+      {"glyph in other case",
+       {fine, {"1", "Big (C)", "power", "0", "0", "0", "Circle"}},
+       "Unknown symbol \"Circle\" for series \"Big (C)\"\n"},
+      {"glyph running code",
+       {fine,
+        {"1", "Run", "power", "0", "0", "0", "circle) cvx exec (erasepage"}},
+       "Unknown symbol \"circle) cvx exec (erasepage\" for series \"Run\"\n"},
+      {"NULL glyph",
+       {fine, {"1", "NoGlyph", "power", "0", "0", "0", nullptr}},
+       "Unknown symbol \"\" for series \"NoGlyph\"\n"},
+      {"NULL colour component",
+       {fine, {"1", "Col", "power", "1", nullptr, "0", "circle"}},
+       "Invalid colour \"1  0\" for series \"Col\"\n"},
+      {"colour running code",
+       {fine,
+        {"1", "Code", "power", "1 0 0 setrgbcolor erasepage", "0", "0",
+         "circle"}},
+       "Invalid colour \"1 0 0 setrgbcolor erasepage 0 0\" for series "
+       "\"Code\"\n"},
+      {"colour beyond PostScript reals",
+       {fine, {"1", "Big", "power", "1e999", "0", "0", "circle"}},
+       "Invalid colour \"1e999 0 0\" for series \"Big\"\n"},
+      {"colour in hex",
+       {fine, {"1", "Hx", "power", "0", "0x1", "0", "circle"}},
+       "Invalid colour \"0 0x1 0\" for series \"Hx\"\n"},
+      {"injected column name",
+       {fine, {"1", "Inj", "power) from runs; -- ", "0", "0", "0", "circle"}},
+       "Invalid output field \"power) from runs; -- \" for series \"Inj\"\n"},
+      {"column name with a space",
+       {fine, {"1", "Sp", "no such", "0", "0", "0", "circle"}},
+       "Invalid output field \"no such\" for series \"Sp\"\n"},
+      {"expression as a column name",
+       {fine, {"1", "Expr", "upmass_xcd+crewtime", "0", "0", "0", "circle"}},
+       "Invalid output field \"upmass_xcd+crewtime\" for series \"Expr\"\n"},
+      {"column name with a backtick and NULL name",
+       {fine, {"1", nullptr, "a`b", "0", "0", "0", "circle"}},
+       "Invalid output field \"a`b\" for series \"\"\n"},
       {"bad column name before bad glyph",
-       {"1", "A", "bad name", "0", "0", "0", "hexagon"},
+       {{"1", "A", "bad name", "0", "0", "0", "hexagon"}},
        "Invalid output field \"bad name\" for series \"A\"\n"},
       {"series query before glyph check",
-       {"1", "B", "missing", "0", "0", "0", "hexagon"},
-       failure},
+       {{"1", "B", "missing", "0", "0", "0", "hexagon"}},
+       failed(outdb_->name(), pointsQuery(kTable, "missing_xcd"))},
       {"series query before colour check",
-       {"1", "C", "missing", "red", "0", "0", "circle"},
-       failure},
+       {{"1", "C", "missing", "red", "0", "0", "circle"}},
+       failed(outdb_->name(), pointsQuery(kTable, "missing_xcd"))},
   };
   bool preexisting = false;
-  for (const SumsRowCase& c : cases) {
+  for (const FailingRun& c : cases) {
     SCOPED_TRACE(c.name);
     datadb_->exec("DROP TABLE IF EXISTS sums");
     createSums();
-    addSums({c.row});
+    addSums(c.rows);
+    if (!c.change.empty()) datadb_->exec(c.change);
+    table_ = c.table;
     runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
   }
 }

@@ -268,6 +268,15 @@ cmd_stop() {
     "$SERVER_SCRIPT" stop "$dir" || failed=1
   done
   ((failed == 0)) || die "a server of $CLUSTER could not be stopped"
+  # Only what this script made goes: a mistyped DIR keeps its files.
+  local entry
+  for entry in "$CLUSTER"/* "$CLUSTER"/.[!.]*; do
+    [[ -e "$entry" ]] || continue
+    case "${entry##*/}" in
+      front | front.* | b[0-9]* | port) ;;
+      *) die "$CLUSTER holds files this script did not make; not removing it" ;;
+    esac
+  done
   rm -rf "$CLUSTER"
 }
 

@@ -42,7 +42,7 @@ find_tool() {
 # parent may never reap it.
 is_our_server() {
   local pid=$1
-  [[ "$pid" =~ ^[0-9]+$ && -d "/proc/$pid" ]] || return 1
+  [[ "$pid" =~ ^[1-9][0-9]*$ && -d "/proc/$pid" ]] || return 1
   local comm state
   comm=$(cat "/proc/$pid/comm" 2>/dev/null || true)
   [[ "$comm" == mariadbd || "$comm" == mysqld ]] || return 1
@@ -93,9 +93,25 @@ choose_socket() {
   fi
 }
 
+# True when every entry of DIR is one this script makes there, so that a
+# mistyped DIR never takes someone's files with it.
+is_server_dir() {
+  local entry
+  for entry in "$1"/* "$1"/.[!.]*; do
+    [[ -e "$entry" ]] || continue
+    case "${entry##*/}" in
+      data | tmp | error.log | install.log | server.out | pid | port | socket | \
+        socketdir | mysqld.pid | mysqld.sock) ;;
+      *) return 1 ;;
+    esac
+  done
+}
+
 # Removes DIR and the socket directory it records.
 remove_dir() {
   local dir=$1 short
+  is_server_dir "$dir" ||
+    die "$dir holds files this script did not make; not removing it"
   if [[ -f "$dir/socketdir" ]]; then
     short=$(cat "$dir/socketdir")
     [[ "$short" == /tmp/tallyplot-sock-* ]] && rm -rf "$short"
@@ -212,6 +228,7 @@ cmd_start() {
     port=$(pick_port) || continue
     : >"$dir/error.log"
     pid=$(start_server "$dir" "$port")
+    [[ "$pid" =~ ^[1-9][0-9]*$ ]] || die "the server did not start"
     if wait_until_up "$dir" "$pid"; then
       create_accounts || {
         kill -KILL "$pid" 2>/dev/null || true

@@ -5,15 +5,18 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +30,7 @@
 
 namespace {
 
+using test_support::connectError;
 using test_support::fileExists;
 using test_support::listDirectory;
 using test_support::ProcessResult;
@@ -57,40 +61,16 @@ struct MysqlCloser {
 };
 using RawConnection = std::unique_ptr<MYSQL, MysqlCloser>;
 
-// A connection made without the query layer; its error text, if any, is
-// what the client library says for these settings.
-RawConnection rawConnect(const std::string& database, std::string& error,
-                         const std::string& host = "127.0.0.1",
-                         const std::string& user = "root",
-                         const std::string& pass = "wqzk", int port = 0) {
+// A root connection made without the query layer; error says why not.
+RawConnection rawConnect(const std::string& database, std::string& error) {
   RawConnection conn(mysql_init(nullptr));
-  if (port == 0) port = test_support::serverPort();
   const char* db = database.empty() ? nullptr : database.c_str();
-  if (mysql_real_connect(conn.get(), host.c_str(), user.c_str(), pass.c_str(),
-                         db, port, nullptr, 0) == nullptr) {
+  if (mysql_real_connect(conn.get(), "127.0.0.1", "root", "wqzk", db,
+                         test_support::serverPort(), nullptr, 0) == nullptr) {
     error = mysql_error(conn.get());
     return nullptr;
   }
   return conn;
-}
-
-// The client library's error text for a refused connection.
-std::string connectError(const std::string& database,
-                         const std::string& host = "127.0.0.1",
-                         const std::string& user = "root",
-                         const std::string& pass = "wqzk", int port = 0) {
-  std::string error;
-  rawConnect(database, error, host, user, pass, port);
-  return error;
-}
-
-// The server's error text for query in database ("" when it succeeds).
-std::string queryError(const std::string& database, const std::string& query) {
-  std::string error;
-  RawConnection conn = rawConnect(database, error);
-  if (!conn) return "(no connection: " + error + ")";
-  return mysql_query(conn.get(), query.c_str()) == 0 ? ""
-                                                     : mysql_error(conn.get());
 }
 
 // Runs one statement on a raw connection; fails the test on error.
@@ -281,8 +261,9 @@ void expectFailureKeepsOutput(const TempDir& dir, const Failure& f) {
 
 std::string queryFailure(const std::string& database,
                          const std::string& query) {
-  return "Failure to execute: \n\t" + queryError(database, query) +
-         "\n\n\tOn query: \"" + query + "\"\n";
+  return "Failure to execute: \n\t" +
+         test_support::serverError(database, query) + "\n\n\tOn query: \"" +
+         query + "\"\n";
 }
 
 std::string groupQuery(const std::string& table) {
@@ -403,22 +384,31 @@ TEST_F(RunFixture, FailedRunsLeaveTheOutputPathAsItWas) {
 TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
   loadValidData(*output_, *data_);
   const std::string path = dir_.file("nodir/chart.eps");
-  const std::string expected =
+  const std::string missing =
       "Failed to write output file: " + path + ": No such file or directory\n";
   struct Case {
     const char* name;
     std::string pass;
     std::map<std::string, std::string> env;
+    std::string err;
   };
   const Case cases[] = {
-      {"reachable server", "wqzk", {}},
-      {"refused login", "wrong", {}},
-      {"no server", "wqzk", {{"MYSQL_TCP_PORT", std::to_string(unusedPort())}}},
+      {"reachable server", "wqzk", {}, missing},
+      {"refused login", "wrong", {}, missing},
+      {"no server",
+       "wqzk",
+       {{"MYSQL_TCP_PORT", std::to_string(unusedPort())}},
+       missing},
+      {"unknown query plan, checked first",
+       "wqzk",
+       {{"TALLYPLOT_PLAN", "x"}},
+       "Invalid TALLYPLOT_PLAN \"x\": set it to \"per-series\" or leave it "
+       "unset or empty\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProcessResult run = runTallyplot(args(path, "cases", c.pass), c.env);
-    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(listDirectory(dir_.path()), std::vector<std::string>{});
@@ -440,16 +430,11 @@ TEST_F(RunFixture, DevStdoutPrintsTheSameDocument) {
   const std::string path = dir_.file("chart.eps");
   expectCompleteRun(runTallyplot(args(path)), path);
   ProcessResult run = runTallyplot(args("/dev/stdout"));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
   EXPECT_TRUE(run.out == readFile(path))
       << "standard output differs from the file written for the same data";
   const std::string printed = dir_.file("printed.eps");
   writeFile(printed, run.out);
-  test_support::RenderResult render =
-      test_support::renderWithGhostscript(printed);
-  EXPECT_TRUE(render.ok) << render.log;
-  EXPECT_EQ(render.pages, 2) << render.log;
+  expectCompleteRun({run.status, "", run.err}, printed);
 }
 
 // A shell's ">>" onto /dev/stdout must append to the redirected file, not
@@ -537,13 +522,22 @@ TEST_F(RunFixture, LocalhostConnectsThroughTheUnixSocket) {
   }
 }
 
-// A started tallyplot process, killed and reaped if a test ends early; env
-// holds variables set for it on top of this process's environment.
+// How a ChildRun starts the program: variables set on top of this
+// process's environment, a signal ignored from the start (as under nohup),
+// and the user to run as (0: stay root).
+struct ChildOptions {
+  std::map<std::string, std::string> env;
+  int ignoredSignal = 0;
+  uid_t uid = 0;
+};
+
+// A started tallyplot process, killed and reaped if a test ends early. It
+// signals only its own child, and only until it has reaped it: a pid of -1
+// or 0 would signal every process, or the whole process group.
 class ChildRun {
  public:
   ChildRun(const std::vector<std::string>& args, const std::string& outPath,
-           const std::string& errPath,
-           const std::map<std::string, std::string>& env = {}) {
+           const std::string& errPath, const ChildOptions& options = {}) {
     std::vector<std::string> argv{test_support::tallyplotBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -555,12 +549,19 @@ class ChildRun {
       int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
-      for (const auto& [key, value] : env) {
+      for (const auto& [key, value] : options.env) {
         setenv(key.c_str(), value.c_str(), 1);
+      }
+      if (options.ignoredSignal != 0) ::signal(options.ignoredSignal, SIG_IGN);
+      if (options.uid != 0 &&
+          (setgroups(0, nullptr) != 0 || setgid(options.uid) != 0 ||
+           setuid(options.uid) != 0)) {
+        _exit(126);
       }
       execv(cargv[0], cargv.data());
       _exit(127);
     }
+    if (pid_ < 0) ADD_FAILURE() << "fork: " << strerror(errno);
   }
   ~ChildRun() {
     if (pid_ > 0) {
@@ -569,6 +570,14 @@ class ChildRun {
     }
   }
   pid_t pid() const { return pid_; }
+  // Sends sig to the child; fails the test instead when it has none.
+  bool signal(int sig) {
+    if (pid_ <= 0) {
+      ADD_FAILURE() << "no running child to send " << strsignal(sig) << " to";
+      return false;
+    }
+    return kill(pid_, sig) == 0;
+  }
   // Whether the process still runs; reaps it (keeping its status) if not.
   bool running() {
     if (pid_ <= 0) return false;
@@ -589,17 +598,23 @@ class ChildRun {
 };
 
 // Waits (bounded) until path exists, while the child still runs.
-void waitForFile(ChildRun& child, const std::string& path) {
+::testing::AssertionResult waitForFile(ChildRun& child,
+                                       const std::string& path) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!fileExists(path)) {
-    ASSERT_TRUE(child.running()) << "the run ended before " << path;
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no " << path;
+    if (!child.running()) {
+      return ::testing::AssertionFailure() << "the run ended before " << path;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      return ::testing::AssertionFailure() << "no " << path;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return ::testing::AssertionSuccess();
 }
 
 // The sanitizer settings of this process, plus leave to load a library
-// ahead of the sanitizer runtime (the fsync shim is not instrumented).
+// ahead of the sanitizer runtime (the shim is not instrumented).
 std::string asanOptionsForPreload() {
   const char* inherited = std::getenv("ASAN_OPTIONS");
   std::string options = inherited ? inherited : "";
@@ -607,31 +622,64 @@ std::string asanOptionsForPreload() {
   return options + "verify_asan_link_order=0";
 }
 
-// A run stopped by a termination signal while it syncs its document dies
-// of that signal, keeps the previous document and leaves no temporary file.
-TEST_F(RunFixture, SignalDuringTheWriteKeepsTheFileAndLeavesNoTemporary) {
+// The user the in-place rows run as: root may replace any file.
+const uid_t kNobody = 65534;
+
+// A run signalled while it writes its document (the shim holds the named
+// call until the test has acted) ends as the signal says, and never leaves
+// a temporary file or the new document followed by old bytes.
+TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
+  struct Window {
+    const char* name;
+    const char* held;  // the call the run is held in
+    int signal;        // sent there; 0: none
+    bool ignored;      // the signal was ignored from the start
+    bool inPlace;      // a file the run may write but not replace
+    bool replaced;     // the path then holds the new document, else the old
+  };
+  // SIGPIPE is left out: the client library ignores it, so it cannot end a
+  // run.
+  const Window windows[] = {
+      {"SIGTERM", "fsync", SIGTERM, false, false, false},
+      {"SIGINT", "fsync", SIGINT, false, false, false},
+      {"SIGHUP", "fsync", SIGHUP, false, false, false},
+      {"SIGHUP under nohup", "fsync", SIGHUP, true, false, true},
+      {"in place, synced", "fsync", 0, false, true, true},
+      {"in place, SIGTERM before the truncation", "ftruncate", SIGTERM, false,
+       true, true},
+  };
   loadValidData(*output_, *data_);
   test_support::useTestServer();  // the child inherits the port
+  const std::string reference = dir_.file("reference.eps");
+  expectCompleteRun(runTallyplot(args(reference)), reference);
   const std::string path = dir_.file("chart.eps");
-  // SIGPIPE is left out: the client library ignores it, so it cannot end
-  // a run.
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(strsignal(signal));
-    writeFile(path, kPrevious);
-    TempDir side;  // the run's streams and its announcement of fsync
-    const std::string entered = side.file("fsync-entered");
+  const std::string old = kPrevious + std::string(300000, 'o');
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);  // no new files for nobody
+  for (const Window& w : windows) {
+    SCOPED_TRACE(w.name);
+    writeFile(path, old);
+    const uid_t owner = w.inPlace ? kNobody : 0;
+    ASSERT_EQ(chown(path.c_str(), owner, owner), 0);
+    TempDir side;  // the run's streams and the shim's files
+    ASSERT_EQ(chmod(side.path().c_str(), 0777), 0);
     ChildRun child(args(path), side.file("out.txt"), side.file("err.txt"),
-                   {{"LD_PRELOAD", SLOW_FSYNC_LIBRARY},
-                    {"TALLYPLOT_TEST_FSYNC_ENTERED", entered},
-                    {"ASAN_OPTIONS", asanOptionsForPreload()}});
-    ASSERT_GT(child.pid(), 0);
-    waitForFile(child, entered);
-    ASSERT_EQ(kill(child.pid(), signal), 0);
-    EXPECT_EQ(child.wait(), 128 + signal)
+                   {{{"LD_PRELOAD", HOLD_CALL_LIBRARY},
+                     {"TALLYPLOT_TEST_HOLD", w.held},
+                     {"TALLYPLOT_TEST_HOLD_ENTERED", side.file("entered")},
+                     {"TALLYPLOT_TEST_HOLD_RELEASE", side.file("release")},
+                     {"ASAN_OPTIONS", asanOptionsForPreload()}},
+                    w.ignored ? w.signal : 0,
+                    owner});
+    ASSERT_TRUE(waitForFile(child, side.file("entered")));
+    ASSERT_TRUE(w.signal == 0 || child.signal(w.signal));
+    writeFile(side.file("release"), "");
+    // A signal that is not ignored ends the run, and its status says so.
+    EXPECT_EQ(child.wait(), w.signal != 0 && !w.ignored ? 128 + w.signal : 0)
         << readFile(side.file("out.txt")) << readFile(side.file("err.txt"));
-    EXPECT_EQ(readFile(path), kPrevious);
+    EXPECT_TRUE(readFile(path) == (w.replaced ? readFile(reference) : old))
+        << "the path holds neither the old nor exactly the new document";
     EXPECT_EQ(listDirectory(dir_.path()),
-              std::vector<std::string>{"chart.eps"});
+              (std::vector<std::string>{"chart.eps", "reference.eps"}));
   }
 }
 
@@ -727,6 +775,7 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
   // Control: a client that leaves without a goodbye is logged, so the
   // checks below can see one.
   pid_t pid = fork();
+  ASSERT_GE(pid, 0) << strerror(errno);
   if (pid == 0) {
     std::string ignored;
     RawConnection dropped = rawConnect(control.name(), ignored);

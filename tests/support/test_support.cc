@@ -404,6 +404,30 @@ std::vector<std::string> splitLines(const std::string& text) {
   return lines;
 }
 
+std::string tableText(int numpoints, const std::vector<std::string>& captions) {
+  const std::string percent(80, '%');
+  const std::string s = std::to_string(captions.size());
+  std::string text = percent + "\n%%% Table whatever " + std::string(61, '%') +
+                     "\n" + percent + "\n\n";
+  text += "0.5 inch TEXTCELL add %x\n 7 inch 15 " + s +
+          " add FONTSIZE mul sub %y\n 14 " + s + " add %rows\n" +
+          std::to_string(numpoints) +
+          " %columns\n NUMBERCELL %cellwidth\n0 %header\n() %title\n"
+          " drawTable\n\n";
+  text += "0.5 inch %x\n7 inch 15 " + s + " add FONTSIZE mul sub %y\n14 " + s +
+          " add %rows\n1 %columns\nTEXTCELL %cellwidth\n0 %header\n"
+          "() %title\ndrawTable\n\n";
+  text += "0.5 inch %x\n7 inch 15 " + s +
+          " add FONTSIZE mul sub %y\n0 %header\n() %title\n[ %columndata\n";
+  text +=
+      " (Any exceeded)\n (Crew training)\n (Crewtime)\n (Upmass)\n"
+      " (Keepalive power)\n (Stowage)\n (Middecks)\n (Energy)\n"
+      " (Crew-tended energy)\n (Acoustics)\n (C.T. acoustics)\n (MTL)\n"
+      " (Crew-tended MTL)\n (LTL)\n (Crew-tended LTL)\n";
+  for (const std::string& caption : captions) text += " (" + caption + ")\n";
+  return text + "] tableColumn\n\n";
+}
+
 std::string clusterDir() { return TEST_CLUSTER_DIR; }
 
 int clusterFrontendPort() {
@@ -427,9 +451,9 @@ void execSqlAt(int port, const std::string& database, const std::string& sql) {
   if (conn) runStatements(conn.get(), sql);
 }
 
-std::string serverErrorAt(int port, const std::string& database,
-                          const std::string& query) {
-  MysqlHandle conn = connectAt(port, database);
+std::string serverError(const std::string& database, const std::string& query,
+                        int port) {
+  MysqlHandle conn = connectAt(port == 0 ? serverPort() : port, database);
   if (!conn) return "";
   if (mysql_real_query(conn.get(), query.data(), query.size()) != 0) {
     return mysql_error(conn.get());
@@ -437,6 +461,38 @@ std::string serverErrorAt(int port, const std::string& database,
   MYSQL_RES* result = mysql_store_result(conn.get());
   if (result) mysql_free_result(result);
   return mysql_error(conn.get());
+}
+
+std::string connectError(const std::string& database, const std::string& host,
+                         const std::string& user, const std::string& pass,
+                         int port) {
+  MysqlHandle conn(mysql_init(nullptr));
+  const char* db = database.empty() ? nullptr : database.c_str();
+  if (mysql_real_connect(conn.get(), host.c_str(), user.c_str(), pass.c_str(),
+                         db, port == 0 ? serverPort() : port, nullptr,
+                         0) != nullptr) {
+    return "";
+  }
+  return mysql_error(conn.get());
+}
+
+std::vector<std::vector<std::string>> queryRows(const std::string& query,
+                                                int port) {
+  std::vector<std::vector<std::string>> rows;
+  MysqlHandle conn = connectAt(port == 0 ? serverPort() : port, "");
+  if (!conn) return rows;
+  if (mysql_query(conn.get(), query.c_str()) != 0) {
+    ADD_FAILURE() << mysql_error(conn.get()) << "\n  in: " << query;
+  } else if (MYSQL_RES* result = mysql_store_result(conn.get())) {
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+      rows.emplace_back();
+      for (unsigned i = 0; i < mysql_num_fields(result); ++i) {
+        rows.back().push_back(row[i] ? row[i] : "NULL");
+      }
+    }
+    mysql_free_result(result);
+  }
+  return rows;
 }
 
 }  // namespace test_support

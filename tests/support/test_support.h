@@ -100,6 +100,10 @@ std::vector<std::string> listDirectory(const std::string& path);
 // The lines of text, without their line feeds.
 std::vector<std::string> splitLines(const std::string& text);
 
+// The summary table's frame and caption column as the document must hold
+// them, for numpoints columns and the extra captions (already escaped).
+std::string tableText(int numpoints, const std::vector<std::string>& captions);
+
 // The directory of the throwaway Spider cluster the cluster CTest fixture
 // started with tests/mariadb_cluster.sh (its commands take this path).
 std::string clusterDir();
@@ -116,10 +120,22 @@ int clusterBackendPort(int k);
 // is not empty. Any error fails the current test.
 void execSqlAt(int port, const std::string& database, const std::string& sql);
 
-// The error message the server on 127.0.0.1:port gives for query in
-// database, or "" when the query succeeds.
-std::string serverErrorAt(int port, const std::string& database,
-                          const std::string& query);
+// The error message the server on 127.0.0.1:port (0: the test server)
+// gives for query in database, or "" when the query succeeds.
+std::string serverError(const std::string& database, const std::string& query,
+                        int port = 0);
+
+// The client library's error text for a connection with these settings to
+// port (0: the test server's), or "" when it succeeds.
+std::string connectError(const std::string& database,
+                         const std::string& host = "127.0.0.1",
+                         const std::string& user = "root",
+                         const std::string& pass = "wqzk", int port = 0);
+
+// Every row of query, run as root on 127.0.0.1:port (0: the test server),
+// its fields as text ("NULL" for NULL). Any error fails the current test.
+std::vector<std::vector<std::string>> queryRows(const std::string& query,
+                                                int port = 0);
 
 }  // namespace test_support
 

@@ -1,0 +1,57 @@
+// A library for LD_PRELOAD that holds one call of the process it is loaded
+// into, so a test can signal a run at that point of writing its document.
+// TALLYPLOT_TEST_HOLD names the call ("fsync" or "ftruncate"); on entry it
+// creates the file TALLYPLOT_TEST_HOLD_ENTERED names, then waits (bounded)
+// until the file TALLYPLOT_TEST_HOLD_RELEASE names exists, or a signal ends
+// the process, before making the call for real.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Long enough for any test to act on the announcement, short enough that
+// a run nobody releases still finishes.
+const int kHoldPolls = 3000;
+const timespec kPoll = {0, 10 * 1000 * 1000};
+
+const char* setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// Announces the call and waits for the release, if this is the held call.
+void holdIf(const char* call) {
+  const char* held = setting("TALLYPLOT_TEST_HOLD");
+  if (held == nullptr || std::strcmp(held, call) != 0) return;
+  if (const char* entered = setting("TALLYPLOT_TEST_HOLD_ENTERED")) {
+    int fd = open(entered, O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
+  }
+  const char* release = setting("TALLYPLOT_TEST_HOLD_RELEASE");
+  for (int i = 0; i < kHoldPolls; ++i) {
+    if (release != nullptr && access(release, F_OK) == 0) return;
+    nanosleep(&kPoll, nullptr);
+  }
+}
+
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  static auto next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+  holdIf("fsync");
+  return next != nullptr ? next(fd) : (errno = ENOSYS, -1);
+}
+
+extern "C" int ftruncate(int fd, off_t length) {
+  static auto next =
+      reinterpret_cast<int (*)(int, off_t)>(dlsym(RTLD_NEXT, "ftruncate"));
+  holdIf("ftruncate");
+  return next != nullptr ? next(fd, length) : (errno = ENOSYS, -1);
+}
