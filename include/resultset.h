@@ -80,8 +80,15 @@ class ResultSet {
   // Runs q and stores its result; the builder is left alone.
   void storeQuery(std::string q);
   // Runs q and stores its result like storeQuery, but returns false instead
-  // of ending the process when the statement fails; there is then no result.
+  // of ending the process when the statement fails; there is then no result,
+  // and failure() and refusedAsWritten() describe the failure.
   bool tryStoreQuery(std::string q);
+  // The query-failure diagnostic of the last statement that failed.
+  std::string failure() const;
+  // Whether the server refused that statement as written (an unknown table
+  // or column, a syntax error, a missing privilege), before reading a row,
+  // rather than stopping it while it ran.
+  bool refusedAsWritten() const;
   // Runs the builder's text and leaves it in the builder.
   void storeNoRes();
   // Empties the builder.
@@ -109,14 +116,21 @@ class ResultSet {
   // name, type, length and flags), valid while that result is stored.
   const MYSQL_FIELD& columnInfo(int idx) const;
 
+  // The diagnostics next() and get(name) end the process with, for callers
+  // that find the same conditions by other means.
+  static std::string noRowsText(const std::string& q);
+  static std::string missingFieldText(const std::string& name,
+                                      const std::string& q);
+
   // The query text builder: callers write SQL text into it.
   std::ostringstream query;
 
  protected:
   // Makes row idx current by fetching it from the shared result.
   void fetchRow(int idx);
-  // Runs q and stores its result; on failure sets error and returns false.
-  bool runAndStore(const std::string& q, std::string& error);
+  // Runs q and stores its result; on failure sets the error and returns
+  // false.
+  bool runAndStore(const std::string& q);
   // Copies everything but the builder from other.
   void copyFrom(const ResultSet& other);
 
@@ -131,6 +145,9 @@ class ResultSet {
   std::vector<std::string> names;
   std::vector<byte*> fields;
   std::string thisquery;
+  // The client library's error number and text for the last failure.
+  unsigned errornumber;
+  std::string errortext;
 };
 
 #endif  // TALLYPLOT_INCLUDE_RESULTSET_H_

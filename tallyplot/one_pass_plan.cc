@@ -1,5 +1,7 @@
 #include "one_pass_plan.h"
 
+#include "per_series_plan.h"
+
 std::string onePassQuery(const std::string& table,
                          const std::vector<std::string>& summands) {
   std::string query = "select selectednum, count(idx)";
@@ -9,6 +11,69 @@ std::string onePassQuery(const std::string& table,
 }
 
 namespace {
+
+// One series as the per-series plan reads it: one statement sums column;
+// a sums row may already be known to fail after that statement, before its
+// values are looked at (a colour or glyph that cannot be drawn, a colour
+// column sums lacks).
+struct SeriesStep {
+  std::string column;
+  std::string name;
+  std::string color;
+  std::string glyph;
+  std::string after;  // that diagnostic; empty: none
+};
+
+std::vector<SeriesStep> fixedSteps() {
+  std::vector<SeriesStep> steps;
+  for (const FixedSeries& f : kFixedSeries) {
+    steps.push_back({f.column, f.name, f.color, f.glyph, ""});
+  }
+  return steps;
+}
+
+// The first of fields the sums result lacks, or null.
+const char* firstMissing(const ResultSet& sums,
+                         std::initializer_list<const char*> fields) {
+  for (const char* field : fields) {
+    if (!sums.hasField(field)) return field;
+  }
+  return nullptr;
+}
+
+// Appends a step per sums row, up to the first row whose statement the
+// per-series plan never sends; returns the diagnostic that row gives, or
+// the empty text. Rows after one that fails after its statement are left
+// out: the run ends there.
+std::string addSumsSteps(ResultSet& sums, std::vector<SeriesStep>& steps) {
+  if (sums.size() == 0) return "";
+  if (const char* missing = firstMissing(sums, {"name", "outputfield"})) {
+    return ResultSet::missingFieldText(missing, kSumsQuery);
+  }
+  const char* noStyle = firstMissing(sums, {"blue", "green", "red", "symbol"});
+  while (sums.next()) {
+    SumsRow row;
+    row.name = static_cast<std::string>(sums.get("name"));
+    row.outputfield = static_cast<std::string>(sums.get("outputfield"));
+    std::string failure = invalidOutputField(row);
+    if (!failure.empty()) return failure;
+    SeriesStep step{row.column(), row.name, "", "", ""};
+    if (noStyle != nullptr) {
+      step.after = ResultSet::missingFieldText(noStyle, kSumsQuery);
+    } else {
+      row.red = static_cast<std::string>(sums.get("red"));
+      row.green = static_cast<std::string>(sums.get("green"));
+      row.blue = static_cast<std::string>(sums.get("blue"));
+      row.symbol = static_cast<std::string>(sums.get("symbol"));
+      step.color = row.color();
+      step.glyph = row.symbol;
+      step.after = invalidStyle(row);
+    }
+    steps.push_back(step);
+    if (!step.after.empty()) break;
+  }
+  return "";
+}
 
 // Whether a column of this type may be summed as `column + 0e0`: the server
 // adds doubles in under half the time of its exact decimal sum, and for
@@ -25,100 +90,121 @@ bool sumsExactlyAsDouble(const MYSQL_FIELD& field) {
   }
 }
 
-// What to sum for each column: `column + 0e0` where the server's type for
-// it, probed without reading a row, sums exactly as a double, the column
-// itself otherwise. The probe names the columns as the sums will, so the
-// server resolves them alike and an account granted only those columns may
-// send it. False when the probe fails.
-bool summands(MYSQL* conn, const std::string& table,
-              const std::vector<std::string>& columns,
-              std::vector<std::string>& result) {
-  std::string probeQuery = "select ";
-  for (size_t i = 0; i < columns.size(); ++i) {
-    probeQuery += (i == 0 ? "" : ", ") + columns[i];
-  }
-  ResultSet probe(conn);
-  if (!probe.tryStoreQuery(probeQuery + " from " + table + " limit 0") ||
-      probe.columnCount() != static_cast<int>(columns.size())) {
-    return false;
-  }
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const bool asDouble =
-        sumsExactlyAsDouble(probe.columnInfo(static_cast<int>(i)));
-    result.push_back(asDouble ? columns[i] + " + 0e0" : columns[i]);
-  }
-  return true;
+// The statement that gives the types of the columns the steps sum, and
+// fails, without reading a row, wherever the one-pass statement would be
+// refused. An account granted only the columns the chart reads may send it.
+std::string probeQuery(const std::string& table,
+                       const std::vector<SeriesStep>& steps) {
+  std::string query = "select idx, selectednum";
+  for (const SeriesStep& step : steps) query += ", " + step.column;
+  return query + " from " + table + " limit 0";
 }
 
-// The selected sums rows, if every one of them can make a series.
-bool readSumsRows(MYSQL* dataconn, std::vector<SumsRow>& rows) {
-  ResultSet sums(dataconn);
-  if (!sums.tryStoreQuery(kSumsQuery)) return false;
-  if (sums.size() == 0) return true;
-  for (const char* field : kSumsFields) {
-    if (!sums.hasField(field)) return false;
+// What to sum for each step: `column + 0e0` where the probed type sums
+// exactly as a double, the column itself otherwise.
+std::vector<std::string> summands(const ResultSet& probe,
+                                  const std::vector<SeriesStep>& steps) {
+  std::vector<std::string> result;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const int column = static_cast<int>(i) + 2;
+    const bool asDouble = column < probe.columnCount() &&
+                          sumsExactlyAsDouble(probe.columnInfo(column));
+    result.push_back(steps[i].column + (asDouble ? " + 0e0" : ""));
   }
-  while (sums.next()) {
-    SumsRow row{sums.get("name"),  sums.get("outputfield"), sums.get("red"),
-                sums.get("green"), sums.get("blue"),        sums.get("symbol")};
-    if (!invalidOutputField(row).empty()) return false;
-    rows.push_back(row);
-  }
-  return true;
+  return result;
 }
 
-// The summed column of every series: the fixed ones, then one per row.
-std::vector<std::string> seriesColumns(const std::vector<SumsRow>& rows) {
-  std::vector<std::string> columns;
-  for (const FixedSeries& fixed : kFixedSeries) columns.push_back(fixed.column);
-  for (const SumsRow& row : rows) columns.push_back(row.column());
-  return columns;
-}
-
-// The points of every column, one list per column, from the rows of the
-// one-pass statement; false when there are no rows or the group size is 0.
-bool readAllPoints(ResultSet& res, size_t columns,
-                   std::vector<std::vector<double>>& points) {
-  if (res.size() == 0) return false;
+// Checks the rows of the one-pass statement as the per-series plan checks
+// its statements' rows, series by series, and appends the series. Returns
+// the first diagnostic, else end: the one due after the last step.
+std::string checkRows(ResultSet& res, const std::string& table,
+                      const std::vector<SeriesStep>& steps,
+                      const std::string& end,
+                      std::vector<ChartSeries>& series) {
+  if (res.size() == 0) return ResultSet::noRowsText(groupSizeQuery(table));
   res.next();
-  int order = static_cast<int>(static_cast<double>(res.get(1)));
-  if (order == 0) return false;
-  points.assign(columns, {});
+  const int order = static_cast<int>(static_cast<double>(res.get(1)));
+  if (order == 0) return zeroGroupSize(groupSizeQuery(table));
+  std::vector<std::vector<double>> points(steps.size());
   do {
-    for (size_t i = 0; i < columns; ++i) {
+    for (size_t i = 0; i < steps.size(); ++i) {
       points[i].push_back(
           successPercentage(res.get(static_cast<int>(i) + 2), order));
     }
   } while (res.next());
-  return true;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    if (!steps[i].after.empty()) return steps[i].after;
+    Line line(points[i], steps[i].name);
+    std::string failure = undrawableValue(line, steps[i].glyph);
+    if (!failure.empty()) return failure;
+    series.push_back({line, steps[i].color, steps[i].glyph});
+  }
+  return end;
+}
+
+std::string readSteps(MYSQL* conn, const std::string& table,
+                      const std::vector<SeriesStep>& steps,
+                      const std::string& end, std::vector<ChartSeries>& series);
+
+// After a statement of this plan failed. Unless the server refused it as
+// written, the run ends with its failure: a statement stopped while it ran
+// must not be followed by more work. Otherwise the first per-series
+// statement that fails is found by twins that read no row (the same text
+// with limit 0), the steps before it are read and checked, and then that
+// statement itself is sent, known to fail at once, for its own diagnostic.
+std::string afterFailure(const ResultSet& failed, MYSQL* conn,
+                         const std::string& table,
+                         const std::vector<SeriesStep>& steps,
+                         std::vector<ChartSeries>& series) {
+  if (!failed.refusedAsWritten()) return failed.failure();
+  ResultSet twin(conn);
+  for (size_t k = 0; k <= steps.size(); ++k) {
+    const std::string statement =
+        k == 0 ? groupSizeQuery(table) : pointsQuery(table, steps[k - 1].column);
+    if (twin.tryStoreQuery(statement + " limit 0")) continue;
+    if (!twin.refusedAsWritten()) return twin.failure();
+    if (k > 0) {
+      const std::vector<SeriesStep> before(steps.begin(),
+                                           steps.begin() + (k - 1));
+      std::string failure = readSteps(conn, table, before, "", series);
+      if (!failure.empty()) return failure;
+    }
+    ResultSet refused(conn);
+    if (!refused.tryStoreQuery(statement)) return refused.failure();
+    break;  // accepted after all: the table changed in the meantime
+  }
+  return failed.failure();
+}
+
+// Reads and checks the steps with one scan of the data table.
+std::string readSteps(MYSQL* conn, const std::string& table,
+                      const std::vector<SeriesStep>& steps,
+                      const std::string& end,
+                      std::vector<ChartSeries>& series) {
+  ResultSet probe(conn);
+  if (!probe.tryStoreQuery(probeQuery(table, steps))) {
+    return afterFailure(probe, conn, table, steps, series);
+  }
+  ResultSet res(conn);
+  if (!res.tryStoreQuery(onePassQuery(table, summands(probe, steps)))) {
+    return afterFailure(res, conn, table, steps, series);
+  }
+  return checkRows(res, table, steps, end, series);
 }
 
 }  // namespace
 
-bool readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
-                 std::vector<ChartSeries>& series) {
-  std::vector<SumsRow> rows;
-  if (!readSumsRows(dataconn, rows)) return false;
-  std::vector<std::string> columns = seriesColumns(rows);
-  std::vector<std::string> summed;
-  if (!summands(conn, table, columns, summed)) return false;
-  ResultSet res(conn);
-  std::vector<std::vector<double>> points;
-  if (!res.tryStoreQuery(onePassQuery(table, summed)) ||
-      !readAllPoints(res, columns.size(), points)) {
-    return false;
+std::string readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
+                        std::vector<ChartSeries>& series) {
+  std::vector<SeriesStep> steps = fixedSteps();
+  std::string end;
+  ResultSet sums(dataconn);
+  if (sums.tryStoreQuery(kSumsQuery)) {
+    end = addSumsSteps(sums, steps);
+  } else if (sums.refusedAsWritten()) {
+    end = sums.failure();  // due once the fixed series are read
+  } else {
+    return sums.failure();
   }
-  for (int i = 0; i < kFixedSeriesCount; ++i) {
-    const FixedSeries& fixed = kFixedSeries[i];
-    series.push_back({Line(points[i], fixed.name), fixed.color, fixed.glyph});
-  }
-  for (size_t j = 0; j < rows.size(); ++j) {
-    if (!invalidStyle(rows[j]).empty()) return false;
-    series.push_back({Line(points[kFixedSeriesCount + j], rows[j].name),
-                      rows[j].color(), rows[j].symbol});
-  }
-  for (const ChartSeries& s : series) {
-    if (!undrawableValue(s.line, s.glyph).empty()) return false;
-  }
-  return true;
+  return readSteps(conn, table, steps, end, series);
 }

@@ -1,8 +1,9 @@
 // The one-pass query plan: every series from a single grouped scan of the
-// data table, instead of one scan per series. It reports nothing itself:
-// whenever it cannot give the document, the run falls back to the
-// per-series plan, whose statements and diagnostics are the ones users
-// know.
+// data table, instead of one scan per series. Whatever the outcome, a run
+// costs the server at most that one scan, and it ends with exactly the
+// diagnostic the per-series plan gives for the same tables: what that plan
+// would meet first is found from the sums rows and from statements that
+// read no row, and the scan covers only the series before it.
 #ifndef TALLYPLOT_ONE_PASS_PLAN_H_
 #define TALLYPLOT_ONE_PASS_PLAN_H_
 
@@ -19,11 +20,13 @@ std::string onePassQuery(const std::string& table,
                          const std::vector<std::string>& summands);
 
 // Reads the sums rows on dataconn, the summed columns' types on conn
-// (select <columns> from table limit 0), and then every series with one
-// statement on conn. Returns false when that cannot give the document: a
-// statement fails, the table has no rows, the group size is 0, or a sums
-// row or a value fails its check.
-bool readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
-                 std::vector<ChartSeries>& series);
+// (select idx, selectednum, <columns> from table limit 0), and then every
+// series with one statement on conn. Returns the empty text, or the
+// diagnostic that ends the run. A statement the server stops while it runs
+// (killed, over its time limit, connection lost) ends the run at once with
+// its own failure; one it refuses as written is reported as the per-series
+// plan reports it.
+std::string readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
+                        std::vector<ChartSeries>& series);
 
 #endif  // TALLYPLOT_ONE_PASS_PLAN_H_

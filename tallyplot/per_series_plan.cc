@@ -1,5 +1,9 @@
 #include "per_series_plan.h"
 
+std::string groupSizeQuery(const std::string& table) {
+  return "select count(idx) from " + table + " group by selectednum";
+}
+
 std::string pointsQuery(const std::string& table, const std::string& resource) {
   return "select selectednum, sum(" + resource + ") from " + table +
          " group by selectednum order by selectednum asc";
@@ -21,16 +25,11 @@ namespace {
 // diagnostic set when that group counts no idx at all.
 int readGroupSize(ResultSet& res, const std::string& table,
                   std::string& failure) {
-  res.query << "select count(idx) from " << table << " group by selectednum";
-  std::string groupquery = res.print();
+  res.query << groupSizeQuery(table);
   res.store();
   res.next();
   int order = static_cast<int>(static_cast<double>(res.get(0)));
-  if (order == 0) {
-    // Every percentage would divide by zero and the document would carry
-    // inf and nan, which no PostScript interpreter accepts.
-    failure = "Group size is 0 in query \"" + groupquery + "\"\n";
-  }
+  if (order == 0) failure = zeroGroupSize(groupSizeQuery(table));
   return order;
 }
 

@@ -11,6 +11,10 @@
 #include "resultset.h"
 #include "series.h"
 
+// The group-size query: select count(idx) from table group by selectednum;
+// its first row is the group size.
+std::string groupSizeQuery(const std::string& table);
+
 // The query of one series: select selectednum, sum(resource) from table
 // group by selectednum order by selectednum asc.
 std::string pointsQuery(const std::string& table, const std::string& resource);

@@ -34,6 +34,10 @@ double successPercentage(double sum, int order) {
   return 100.0 - (sum / static_cast<double>(order)) * 100.0;
 }
 
+std::string zeroGroupSize(const std::string& query) {
+  return "Group size is 0 in query \"" + query + "\"\n";
+}
+
 std::string invalidOutputField(const SumsRow& row) {
   if (isSafeColumnName(row.outputfield)) return "";
   return "Invalid output field \"" + row.outputfield + "\" for series \"" +

@@ -53,6 +53,12 @@ extern const char* const kSumsFields[6];
 // sum to sum, for groups of order rows.
 double successPercentage(double sum, int order);
 
+// The diagnostic that ends the run when the first selectednum group counts
+// no idx at all, found by query: every percentage would divide by zero and
+// the document would carry inf and nan, which no PostScript interpreter
+// accepts.
+std::string zeroGroupSize(const std::string& query);
+
 // The empty text, or the diagnostic that ends the run when the row's
 // outputfield cannot be spliced into a query.
 std::string invalidOutputField(const SumsRow& row);

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ps.h"
@@ -312,10 +314,10 @@ std::string groupQuery(const std::string& table) {
 // columns and extra.
 std::string probeQuery(const std::string& table,
                        const std::vector<std::string>& extra) {
-  std::string query = "select ";
-  for (const std::string& c : fixedColumns()) query += c + ", ";
-  for (const std::string& c : extra) query += c + ", ";
-  return query.substr(0, query.size() - 2) + " from " + table + " limit 0";
+  std::string query = "select idx, selectednum";
+  for (const std::string& c : fixedColumns()) query += ", " + c;
+  for (const std::string& c : extra) query += ", " + c;
+  return query + " from " + table + " limit 0";
 }
 
 // The one statement of the one-pass plan over the fixed columns and extra;
@@ -470,38 +472,47 @@ class DocumentTest : public ::testing::Test {
     return doc;
   }
 
-  // Runs expecting failure; the output path must be left as it was.
+  // Runs expecting failure with the diagnostic, with both plans unless env
+  // names one; the output path must be left as it was. Besides the sums
+  // statement and statements that read no row, the default plan sends at
+  // most one aggregate and the one statement the diagnostic quotes.
   void runAndExpectFailure(const std::string& diagnostic, bool preexisting,
                            const std::map<std::string, std::string>& env = {}) {
     const std::string path = dir_.file(preexisting ? "kept.eps" : "new.eps");
     const std::string before = "%!PS earlier document\n";
-    if (preexisting) test_support::writeFile(path, before);
-    ProcessResult result = run(path, env);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, diagnostic);
-    EXPECT_EQ(result.err, "");
-    if (preexisting) {
-      EXPECT_EQ(test_support::readFile(path), before);
-    } else {
-      EXPECT_FALSE(test_support::fileExists(path));
-    }
-    if (!env.empty()) return;
-    // The one-pass plan gave up silently and the per-series plan, from its
-    // first statement on, found the failure.
-    const std::vector<std::string> sent = statements();
-    const auto perSeries =
-        std::find(sent.begin(), sent.end(), groupQuery(table_));
-    ASSERT_NE(perSeries, sent.end()) << "no per-series statements";
-    const std::vector<std::string> onePass(sent.begin(), perSeries);
-    ASSERT_FALSE(onePass.empty());
-    EXPECT_EQ(onePass[0], kSumsQuery);
-    EXPECT_LE(onePass.size(), 3u);
-    if (onePass.size() >= 2) {
-      EXPECT_EQ(onePass[1], probeQuery(table_, extraColumns()));
-    }
-    if (onePass.size() == 3) {
-      EXPECT_EQ(onePass[2].rfind("select selectednum, count(idx), sum(", 0), 0u)
-          << onePass[2];
+    std::vector<std::map<std::string, std::string>> plans = {env};
+    if (env.empty()) plans.push_back({{"TALLYPLOT_PLAN", "per-series"}});
+    for (const auto& plan : plans) {
+      SCOPED_TRACE(plan.empty() ? "default plan" : plan.at("TALLYPLOT_PLAN"));
+      if (preexisting) test_support::writeFile(path, before);
+      ProcessResult result = run(path, plan);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, diagnostic);
+      EXPECT_EQ(result.err, "");
+      if (preexisting) {
+        EXPECT_EQ(test_support::readFile(path), before);
+      } else {
+        EXPECT_FALSE(test_support::fileExists(path));
+      }
+      if (!plan.empty() && !plan.at("TALLYPLOT_PLAN").empty()) continue;
+      const size_t quote = diagnostic.find("On query: \"");
+      const std::string quoted =
+          quote == std::string::npos
+              ? ""
+              : diagnostic.substr(quote + 11, diagnostic.size() - quote - 13);
+      int aggregates = 0;
+      for (const std::string& sent : statements()) {
+        if (sent == kSumsQuery ||
+            (sent.size() > 8 && sent.substr(sent.size() - 8) == " limit 0")) {
+          continue;
+        }
+        if (sent.rfind("select selectednum, count(idx)", 0) == 0) {
+          ++aggregates;
+        } else {
+          EXPECT_EQ(sent, quoted) << "a scan the diagnostic does not quote";
+        }
+      }
+      EXPECT_LE(aggregates, 1);
     }
   }
 
@@ -825,7 +836,7 @@ TEST_F(DocumentTest, TooManyGroupsForACircleEndTheRun) {
 // the number of statements the session has sent). A group more or less
 // gives the per-series plan series of different lengths, which no document
 // can show. The one statement of the one-pass plan sees one state of the
-// table, and a fallback from it starts afresh.
+// table, and what it sees is what it reports.
 TEST_F(DocumentTest, TablesThatChangeDuringTheRun) {
   DataSet data(fixedColumns());
   for (int group = 1; group <= 20; ++group) data.addGroup(group, 2);
@@ -838,41 +849,101 @@ TEST_F(DocumentTest, TablesThatChangeDuringTheRun) {
   const std::string changed = "; the data table changed during the run\n";
   struct Case {
     const char* name;
-    std::string groups;      // which rows a statement sees
-    std::string late;        // the late_xcd it sees
-    std::string diagnostic;  // of the per-series plan; empty: complete
+    std::string groups;     // which rows a statement sees
+    std::string late;       // the late_xcd it sees
+    std::string perSeries;  // the diagnostic of each plan; empty: complete
+    std::string onePass;
   };
   const std::vector<Case> cases = {
       {"a group more per statement", "selectednum <= " + sent, "0",
        "Series \"Crew Training\" has 3 points, the first series has 2" +
-           changed},
+           changed,
+       ""},
       {"a group less for the sums series",
        "selectednum <= if(" + sent + " >= 17, 1, 2)", "0",
-       "Series \"Late\" has 1 points, the first series has 2" + changed},
+       "Series \"Late\" has 1 points, the first series has 2" + changed, ""},
       {"an undrawable value for the one-pass statement only",
-       "selectednum <= 2", "if(" + sent + " <= 2, 1e300, 0)", ""},
+       "selectednum <= 2", "if(" + sent + " <= 2, 1e300, 0)", "",
+       "Value -1e+302 of series \"Late\" cannot be drawn\n"},
   };
   const std::map<std::string, std::string> perSeriesPlan = {
       {"TALLYPLOT_PLAN", "per-series"}};
+  const std::map<std::string, std::string> onePassPlan = {
+      {"TALLYPLOT_PLAN", ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     table_ = std::string("(select ") + kTable + ".*, " + c.late +
              " as late_xcd from " + kTable + " where " + c.groups + ") as t";
-    const std::string perSeries = dir_.file("per-series.eps");
-    if (c.diagnostic.empty()) {
-      EXPECT_EQ(run(perSeries, perSeriesPlan).status, 0);
-    } else {
-      runAndExpectFailure(c.diagnostic, true, perSeriesPlan);
-    }
-    const std::string path = dir_.file("one-pass.eps");
-    ProcessResult result = run(path);
-    EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
-    if (c.diagnostic.empty()) {
-      EXPECT_TRUE(test_support::readFile(path) ==
-                  test_support::readFile(perSeries));
+    for (const auto& [env, diagnostic] :
+         {std::make_pair(perSeriesPlan, c.perSeries),
+          std::make_pair(onePassPlan, c.onePass)}) {
+      if (!diagnostic.empty()) {
+        runAndExpectFailure(diagnostic, true, env);
+        continue;
+      }
+      const std::string path = dir_.file("complete.eps");
+      ProcessResult result = run(path, env);
+      EXPECT_EQ(result.status, 0) << result.out << result.err;
+      EXPECT_TRUE(test_support::renderWithGhostscript(path).ok);
     }
   }
+}
+
+// A statement the server stops while it runs ends the run with the
+// server's words for it, and nothing more is sent: here a DBA's KILL QUERY
+// on the aggregate, and an account whose statements may run half a second.
+TEST_F(DocumentTest, StoppedStatementEndsTheRun) {
+  DataSet data(fixedColumns());
+  data.addGroup(1, 8);
+  load(data);
+  createSums();
+  table_ = std::string("(select * from ") + kTable +
+           " where sleep(0.5) = 0) as t";  // 4 s to scan
+  const std::string aggregate = onePassQuery(table_, {});
+  const std::string capped = "capped_" + outdb_->name();
+  const std::string account = "'" + capped + "'@'127.0.0.1'";
+  test_support::execSql("CREATE USER " + account +
+                        " IDENTIFIED BY 'wqzk' WITH MAX_STATEMENT_TIME 0.5; "
+                        "GRANT SELECT ON *.* TO " +
+                        account);
+  const std::string timeout = " (max_statement_time exceeded)";
+  struct Case {
+    const char* name;
+    std::string user;
+    bool killed;            // by KILL QUERY from another session
+    std::string statement;  // the one stopped
+    std::string error;
+  };
+  const Case cases[] = {
+      {"KILL QUERY", "root", true, aggregate, ""},
+      {"max_statement_time", capped, false, aggregate, timeout},
+      {"max_statement_time on sums", capped, false, kSumsQuery, timeout},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    user_ = c.user;
+    if (c.statement == kSumsQuery) {  // a slow sums statement
+      datadb_->exec(
+          "RENAME TABLE sums TO rows_; CREATE VIEW sums AS SELECT * FROM "
+          "rows_ WHERE sleep(1) = 0; INSERT INTO rows_ (increment) VALUES (1)");
+    }
+    std::thread killer([&] {
+      for (int i = 0; c.killed && i < 1500; ++i) {
+        const auto rows = test_support::queryRows(
+            "SELECT id FROM information_schema.processlist WHERE info = '" +
+            aggregate + "'");
+        if (!rows.empty())
+          return test_support::execSql("KILL QUERY " + rows[0][0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+    runAndExpectFailure(
+        queryFailure("Query execution was interrupted" + c.error, c.statement),
+        false, {{"TALLYPLOT_PLAN", ""}});
+    killer.join();
+    EXPECT_EQ(statements().back(), c.statement) << "sent after it was stopped";
+  }
+  test_support::execSql("DROP USER " + account);
 }
 
 // A run that must fail: its sums rows, the diagnostic, and where its
@@ -898,7 +969,10 @@ TEST_F(DocumentTest, FailingRuns) {
                "; CREATE TABLE nulls SELECT * FROM " + kTable +
                "; UPDATE nulls SET idx = NULL; CREATE TABLE nolast SELECT * "
                "FROM " +
-               kTable + "; ALTER TABLE nolast DROP LTL_crewtend_xcd");
+               kTable +
+               "; ALTER TABLE nolast DROP LTL_crewtend_xcd; CREATE "
+               "TABLE noidx SELECT * FROM " +
+               kTable + "; ALTER TABLE noidx DROP idx");
   auto failed = [&](const std::string& db, const std::string& query) {
     return queryFailure(serverError(db, query), query);
   };
@@ -921,6 +995,10 @@ TEST_F(DocumentTest, FailingRuns) {
        {},
        "Group size is 0 in query \"" + groupQuery("nulls") + "\"\n",
        "nulls"},
+      {"missing idx column",
+       {},
+       failed(outdb_->name(), groupQuery("noidx")),
+       "noidx"},
       {"missing fixed column",
        {},
        failed(outdb_->name(), pointsQuery("nolast", "LTL_crewtend_xcd")),
