@@ -69,8 +69,14 @@ class ResultSet {
   ~ResultSet();
 
   // Opens a connection or ends the process with the connection diagnostic.
+  // It uses TLS whenever the server offers it, waits a bounded time, and
+  // never sends the password in clear text over an unencrypted TCP link.
   static Connection makeConn(std::string host, std::string user,
                              std::string pass, std::string db);
+  // Makes every later connection read the client settings of this option
+  // file (host, user, password and database still come from makeConn's
+  // arguments unless those are empty); empty: none is read.
+  static void useDefaultsFile(std::string path);
 
   void setConn(MYSQL* newconn);
   MYSQL* getConn() const;

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <utility>
 
+#include "connection_setup.h"
 #include "resultset.h"
 
 // A stored result; released when the last ResultSet walking it goes.
@@ -38,6 +40,12 @@ void closeConnection(MYSQL* conn) {
     }
   }
   mysql_close(conn);
+}
+
+// The option file every connection reads; empty: none.
+std::string& defaultsFile() {
+  static std::string path;
+  return path;
 }
 
 // Writes a diagnostic to standard output and ends the process.
@@ -89,6 +97,10 @@ bool isRefusedAsWritten(unsigned errnum) {
 
 void ConnectionCloser::operator()(MYSQL* conn) const { closeConnection(conn); }
 
+void ResultSet::useDefaultsFile(std::string path) {
+  defaultsFile() = std::move(path);
+}
+
 ResultSet::ResultSet() : ResultSet(static_cast<MYSQL*>(nullptr)) {}
 
 ResultSet::ResultSet(MYSQL* conn_p)
@@ -139,12 +151,15 @@ Connection ResultSet::makeConn(std::string host, std::string user,
   }
   openConnections().push_back(conn);
   Connection handle(conn);
+  std::string error;
   // No socket name: the library then uses MYSQL_UNIX_PORT or its default
   // socket for "localhost"; an empty name would be taken as a path.
-  if (mysql_real_connect(conn, host.c_str(), user.c_str(), pass.c_str(),
+  if (!setUpConnection(conn, defaultsFile(), error) ||
+      mysql_real_connect(conn, host.c_str(), user.c_str(), pass.c_str(),
                          db.c_str(), 0, nullptr, 0) == nullptr) {
+    if (error.empty()) error = mysql_error(conn);
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
-                 mysql_error(conn));
+                 error.c_str());
     handle.release();
     fail("");
   }

@@ -8,7 +8,7 @@ set -euo pipefail
 readonly PACKAGES=(
   g++ cmake make ninja-build pkg-config
   libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider
-  ghostscript libgtest-dev googletest time
+  ghostscript libgtest-dev googletest time openssl
 )
 
 missing_packages() {

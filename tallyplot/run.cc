@@ -1,5 +1,9 @@
 #include "run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -66,6 +70,27 @@ bool readQueryPlan(QueryPlan& plan) {
   return false;
 }
 
+// Hands the option file TALLYPLOT_DEFAULTS_FILE names to the query layer.
+// Returns false after writing a diagnostic when it cannot be read: the
+// client library would silently go on without it, and without the TLS or
+// the certificates it asks for.
+bool useDefaultsFile() {
+  const char* path = std::getenv("TALLYPLOT_DEFAULTS_FILE");
+  if (path == nullptr || *path == '\0') return true;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  char byte;
+  bool readable = fd >= 0 && read(fd, &byte, 1) >= 0;
+  int errnum = errno;
+  if (fd >= 0) close(fd);
+  if (!readable) {
+    std::cerr << "Cannot read TALLYPLOT_DEFAULTS_FILE \"" << path
+              << "\": " << std::strerror(errnum) << "\n";
+    return false;
+  }
+  ResultSet::useDefaultsFile(path);
+  return true;
+}
+
 // Builds the whole document in out from the two databases. Returns false
 // after writing the diagnostic when the data cannot make a document.
 bool buildDocument(std::ostream& out, const Settings& settings,
@@ -97,7 +122,7 @@ int runTallyplot(int argc, char** argv) {
     return 1;
   }
   QueryPlan plan;
-  if (!readQueryPlan(plan)) return 1;
+  if (!readQueryPlan(plan) || !useDefaultsFile()) return 1;
   Settings settings = readSettings(argc, argv);
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the

@@ -2,10 +2,13 @@
 # Starts and stops a throwaway MariaDB server that lives entirely inside one
 # directory and listens on a free loopback port.
 #
-#   mariadb_server.sh start DIR   fresh data directory in DIR, server started,
-#                                 root/wqzk reachable over TCP on 127.0.0.1;
-#                                 DIR/port holds the port, DIR/socket the
-#                                 Unix socket's path, DIR/pid the PID
+#   mariadb_server.sh start DIR [OPTION...]
+#                                 fresh data directory in DIR, server started
+#                                 (with the extra mariadbd OPTIONs, such as
+#                                 --ssl-cert=...), root/wqzk reachable over
+#                                 TCP on 127.0.0.1; DIR/port holds the port,
+#                                 DIR/socket the Unix socket's path, DIR/pid
+#                                 the PID
 #   mariadb_server.sh stop DIR    stops the server recorded in DIR/pid and
 #                                 removes DIR
 #
@@ -140,7 +143,7 @@ start_server() {
     --skip-log-bin --innodb-buffer-pool-size=64M \
     --innodb-log-file-size=16M --innodb-flush-log-at-trx-commit=2 \
     --innodb-doublewrite=0 --performance-schema=OFF \
-    --max-connections=200 \
+    --max-connections=200 "${SERVER_OPTIONS[@]}" \
     </dev/null >>"$dir/server.out" 2>&1 &
   echo $!
 }
@@ -261,7 +264,9 @@ cmd_stop() {
 }
 
 main() {
-  [[ $# -eq 2 && -n "$2" ]] || die "usage: mariadb_server.sh start|stop DIR"
+  [[ $# -ge 2 && -n "$2" ]] || die "usage: mariadb_server.sh start|stop DIR"
+  SERVER_OPTIONS=("${@:3}")
+  [[ "$1" == start || $# -eq 2 ]] || die "usage: mariadb_server.sh stop DIR"
   # The server is started with absolute paths; the same spelling is needed
   # to recognise it again.
   local dir

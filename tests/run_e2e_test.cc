@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <mysql.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -399,10 +401,21 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
        "wqzk",
        {{"MYSQL_TCP_PORT", std::to_string(unusedPort())}},
        missing},
+      {"missing TALLYPLOT_DEFAULTS_FILE",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", dir_.file("none.cnf")}},
+       "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + dir_.file("none.cnf") +
+           "\": No such file or directory\n"},
+      {"TALLYPLOT_DEFAULTS_FILE a directory",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", dir_.path()}},
+       "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + dir_.path() +
+           "\": Is a directory\n"},
       {"unknown query plan, checked first",
        "wqzk",
        {{"TALLYPLOT_PLAN", "x"}},
-       "Invalid TALLYPLOT_PLAN \"x\": set it to \"per-series\" or leave it "
+       "Invalid TALLYPLOT_PLAN \"x\": set it to \"per-series\" or leave "
+       "it "
        "unset or empty\n"},
   };
   for (const Case& c : cases) {
@@ -530,6 +543,195 @@ struct ChildOptions {
   int ignoredSignal = 0;
   uid_t uid = 0;
 };
+
+// A TLS-only server gives the document of a plain one, byte for byte, to
+// every account it admits; an option file asks for verified TLS or a
+// client certificate, and what it asks for is refused when it cannot be.
+TEST_F(RunFixture, LockedDownServers) {
+  loadValidData(*output_, *data_);
+  const std::string plain = dir_.file("plain.eps");
+  expectCompleteRun(runTallyplot(args(plain)), plain);
+  const int tls = test_support::tlsServerPort();
+  ASSERT_NE(tls, 0);
+  ScratchDatabase output("out", tls), data("dat", tls);
+  loadValidData(output, data);
+  const std::string suffix = std::to_string(getpid());
+  const std::string ssl = "'ssl_" + suffix + "'@'127.0.0.1'";
+  const std::string x509 = "'x509_" + suffix + "'@'127.0.0.1'";
+  test_support::execSqlAt(
+      tls, "",
+      "CREATE USER " + ssl + " IDENTIFIED BY 'pw' REQUIRE SSL; CREATE USER " +
+          x509 + " IDENTIFIED BY 'pw' REQUIRE X509; GRANT SELECT ON *.* TO " +
+          ssl + "; GRANT SELECT ON *.* TO " + x509);
+  auto optionFile = [&](const std::string& name, const std::string& text) {
+    writeFile(dir_.file(name), text);
+    return dir_.file(name);
+  };
+  using test_support::certificate;
+  const std::string verified =
+      optionFile("verified.cnf", "[client]\nssl-ca=" + certificate("ca.pem") +
+                                     "\nssl-verify-server-cert=1\n");
+  const std::string wrongCa =
+      optionFile("wrong-ca.cnf",
+                 "[client-mariadb]\nssl-ca=" + certificate("other-ca.pem") +
+                     "\nssl-verify-server-cert=1\n");
+  const std::string withCertificate = optionFile(
+      "client.cnf", "[tallyplot]\nssl-cert=" + certificate("client-cert.pem") +
+                        "\nssl-key=" + certificate("client-key.pem") + "\n");
+  struct Case {
+    const char* name;
+    std::string user;
+    std::string defaults;  // TALLYPLOT_DEFAULTS_FILE
+    int port;
+    std::string refusal;  // in the connection diagnostic; empty: a document
+  };
+  const int plainPort = test_support::serverPort();
+  const Case cases[] = {
+      {"TLS required", "root", "", tls, ""},
+      {"REQUIRE SSL account", "ssl_" + suffix, "", tls, ""},
+      {"REQUIRE X509 account", "x509_" + suffix, withCertificate, tls, ""},
+      {"verified, the right CA", "root", verified, tls, ""},
+      {"verified, another CA", "root", wrongCa, tls, "certificate"},
+      {"verified, a server without TLS", "root", verified, plainPort,
+       "SSL is required"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool onTls = c.port == tls;
+    const std::string path =
+        dir_.file(c.refusal.empty() ? "locked.eps" : "refused.eps");
+    ProcessResult run = runTallyplot(
+        {path, "127.0.0.1", c.user, c.user == "root" ? "wqzk" : "pw", "cases",
+         onTls ? data.name() : data_->name(),
+         onTls ? output.name() : output_->name()},
+        {{"MYSQL_TCP_PORT", std::to_string(c.port)},
+         {"TALLYPLOT_DEFAULTS_FILE", c.defaults}});
+    if (c.refusal.empty()) {
+      expectCompleteRun(run, path);
+      EXPECT_TRUE(readFile(path) == readFile(plain)) << "another document";
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err.rfind(kConnectPrefix, 0), 0u) << run.err;
+      EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+      EXPECT_FALSE(fileExists(path));
+    }
+  }
+  test_support::execSqlAt(tls, "", "DROP USER " + ssl + "; DROP USER " + x509);
+}
+
+// A listener on a free loopback port that is no database server: one that
+// never accepts (the kernel still completes the TCP handshake), or an
+// impostor that greets as a server asking for the password in clear text
+// and keeps everything the client sends.
+class Impostor {
+ public:
+  explicit Impostor(bool asksClearText) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    auto* address = reinterpret_cast<sockaddr*>(&addr);
+    if (bind(fd_, address, sizeof addr) != 0 || listen(fd_, 4) != 0 ||
+        getsockname(fd_, address, &length) != 0) {
+      ADD_FAILURE() << "cannot listen: " << strerror(errno);
+    }
+    port_ = ntohs(addr.sin_port);
+    if (asksClearText) thread_ = std::thread([this] { serve(); });
+  }
+  ~Impostor() {
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+  int port() const { return port_; }
+  // All the client sent so far.
+  std::string received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+ private:
+  static std::string packet(const std::string& payload, char sequence) {
+    const size_t n = payload.size();
+    return std::string{char(n), char(n >> 8), char(n >> 16), sequence} +
+           payload;
+  }
+  void serve() {
+    pollfd waiting = {fd_, POLLIN, 0};
+    if (poll(&waiting, 1, 30000) != 1) return;
+    int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const std::string z(1, '\0'), scramble = "abcdefghijklmnopqrst";
+    const std::string method = "mysql_clear_password" + z;
+    std::string greeting =
+        "\x0a"
+        "5.5.5-10.11.19-MariaDB" +
+        z + std::string("\x01\x00\x00\x00", 4) + scramble.substr(0, 8) + z +
+        "\x01\xa2\x21\x02" + z + "\x08" + z + "\x15" + std::string(10, '\0') +
+        scramble.substr(8) + z + method;
+    std::string reply = packet(greeting, 0);
+    for (char buffer[4096];;) {
+      if (!reply.empty() && write(client, reply.data(), reply.size()) < 0)
+        break;
+      pollfd readable = {client, POLLIN, 0};
+      if (poll(&readable, 1, 15000) != 1) break;
+      ssize_t n = read(client, buffer, sizeof buffer);
+      if (n <= 0) break;
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_.append(buffer, static_cast<size_t>(n));
+      // Whatever the client answered first, ask again in clear text.
+      reply = reply[3] == 0 ? packet("\xfe" + method + scramble + z, 2) : "";
+    }
+    close(client);
+  }
+
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::string received_;  // guarded by mutex_
+};
+
+// No impostor on the default port gets the password, and a listener that
+// never answers ends the run with the connection diagnostic once the
+// connect timeout is over: 30 s unless the option file sets another.
+TEST_F(RunFixture, ImpostorsGetNoPasswordAndNoEndlessWait) {
+  const std::string quick = dir_.file("quick.cnf");
+  writeFile(quick, "[client]\nconnect-timeout=2\n");
+  struct Case {
+    const char* name;
+    bool asksClearText;
+    std::string defaults;
+    int least, most;  // seconds the run may take
+  };
+  const Case cases[] = {
+      {"asks for the password in clear text", true, "", 0, 10},
+      {"never answers", false, "", 29, 45},
+      {"never answers, connect-timeout=2", false, quick, 1, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Impostor impostor(c.asksClearText);
+    const auto start = std::chrono::steady_clock::now();
+    // timeout(1) ends a run that would wait for ever.
+    std::vector<std::string> given = {"60", test_support::tallyplotBinary()};
+    for (const std::string& a : args(dir_.file("chart.eps"), "", "s3cret-Pw")) {
+      given.push_back(a);
+    }
+    ProcessResult run = test_support::runProcess(
+        "timeout", given,
+        {{"MYSQL_TCP_PORT", std::to_string(impostor.port())},
+         {"TALLYPLOT_DEFAULTS_FILE", c.defaults}});
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    EXPECT_GE(seconds, c.least);
+    EXPECT_LE(seconds, c.most);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind(kConnectPrefix, 0), 0u) << run.err;
+    EXPECT_EQ(impostor.received().find("s3cret-Pw"), std::string::npos);
+    EXPECT_FALSE(c.asksClearText && impostor.received().empty());
+  }
+}
 
 // A started tallyplot process, killed and reaped if a test ends early. It
 // signals only its own child, and only until it has reaped it: a pid of -1

@@ -64,6 +64,8 @@ MysqlHandle connectAt(int port, const std::string& database) {
     return nullptr;
   }
   const char* db = database.empty() ? nullptr : database.c_str();
+  // TLS when offered: the TLS test server takes nothing else.
+  mysql_ssl_set(conn.get(), nullptr, nullptr, nullptr, nullptr, nullptr);
   if (!mysql_real_connect(conn.get(), kHost, kUser, kPassword, db, port,
                           nullptr, CLIENT_MULTI_STATEMENTS)) {
     ADD_FAILURE() << "cannot connect to the server on port " << port << ": "
@@ -71,11 +73,6 @@ MysqlHandle connectAt(int port, const std::string& database) {
     return nullptr;
   }
   return conn;
-}
-
-// The same to the test server.
-MysqlHandle connect(const std::string& database) {
-  return connectAt(serverPort(), database);
 }
 
 // Sends sql and drains every result it produces; fails the test with the
@@ -101,11 +98,6 @@ void runStatements(MYSQL* conn, const std::string& sql) {
       return;
     }
   }
-}
-
-void execSqlIn(const std::string& database, const std::string& sql) {
-  MysqlHandle conn = connect(database);
-  if (conn) runStatements(conn.get(), sql);
 }
 
 // Finds program on PATH unless it already names a file by path.
@@ -238,27 +230,39 @@ std::string serverSocket() {
   return socket;
 }
 
+int tlsServerPort() {
+  int port = readPortFile(std::string(TEST_TLS_DIR) + "/port");
+  if (port == 0) ADD_FAILURE() << "no TLS test server in " << TEST_TLS_DIR;
+  return port;
+}
+
+std::string certificate(const std::string& name) {
+  return std::string(TEST_CERT_DIR) + "/" + name;
+}
+
 void useTestServer() {
   int port = serverPort();
   if (port != 0) setenv("MYSQL_TCP_PORT", std::to_string(port).c_str(), 1);
 }
 
-void execSql(const std::string& sql) { execSqlIn("", sql); }
+void execSql(const std::string& sql) { execSqlAt(serverPort(), "", sql); }
 
-ScratchDatabase::ScratchDatabase(const std::string& prefix) {
+ScratchDatabase::ScratchDatabase(const std::string& prefix, int port)
+    : port_(port == 0 ? serverPort() : port) {
   static int counter = 0;
   name_ =
       prefix + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
-  execSql("DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
-          "`");
+  execSqlAt(port_, "",
+            "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" +
+                name_ + "`");
 }
 
 ScratchDatabase::~ScratchDatabase() {
-  execSql("DROP DATABASE IF EXISTS `" + name_ + "`");
+  execSqlAt(port_, "", "DROP DATABASE IF EXISTS `" + name_ + "`");
 }
 
 void ScratchDatabase::exec(const std::string& sql) const {
-  execSqlIn(name_, sql);
+  execSqlAt(port_, name_, sql);
 }
 
 ProcessResult runProcess(const std::string& program,

@@ -17,6 +17,13 @@ int serverPort();
 // Fails the current test (and returns "") when no server is running.
 std::string serverSocket();
 
+// The loopback port of the throwaway server that accepts only TLS, and the
+// path of one of its certificate files (ca.pem, other-ca.pem,
+// client-cert.pem, client-key.pem). The port fails the current test (and
+// is 0) when that server is not running.
+int tlsServerPort();
+std::string certificate(const std::string& name);
+
 // Points this process's client library at the test server: sets
 // MYSQL_TCP_PORT so connections on the default port reach it.
 void useTestServer();
@@ -30,7 +37,8 @@ void execSql(const std::string& sql);
 // the object goes.
 class ScratchDatabase {
  public:
-  explicit ScratchDatabase(const std::string& prefix = "t");
+  // On the server on 127.0.0.1:port (0: the test server).
+  explicit ScratchDatabase(const std::string& prefix = "t", int port = 0);
   ~ScratchDatabase();
   ScratchDatabase(const ScratchDatabase&) = delete;
   ScratchDatabase& operator=(const ScratchDatabase&) = delete;
@@ -40,6 +48,7 @@ class ScratchDatabase {
 
  private:
   std::string name_;
+  int port_;
 };
 
 // What a finished child process left behind.
