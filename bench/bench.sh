@@ -11,8 +11,11 @@
 #   (d) the program with the per-series plan:
 #       TALLYPLOT_PLAN=per-series tallyplot out.eps
 #   (e) the same single grouped scan as (c) with every flag summed as a
-#       double, sum(col + 0e0): the floor for the program's one-pass plan,
-#       which sums the (TINYINT) flag columns of this table that way
+#       double, sum(col + sqrt(0)): the floor for the program's one-pass
+#       plan, which sums the (TINYINT) flag columns of this table that way
+#   (f) the same with sum(col + 0e0), the double sum a Spider frontend
+#       hands its backends as the exact sum((col + 0)): on a cluster, the
+#       floor of the exact sums again
 #
 # Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
 #                       [--shards N] [--build-dir DIR | --program PATH]
@@ -46,7 +49,7 @@ REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 readonly BENCH_DIR REPO_DIR
 readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
 readonly CLUSTER_SCRIPT="$REPO_DIR/tests/mariadb_cluster.sh"
-readonly CASES=(a b c d e)
+readonly CASES=(a b c d e f)
 readonly PASSWORD=wqzk
 readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
 readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
@@ -282,9 +285,12 @@ write_single_scan_queries() {
   sums=$(printf ', sum(%s)' "${columns[@]}")
   echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
     >"$work/single_scan.sql"
-  sums=$(printf ', sum(%s + 0e0)' "${columns[@]}")
+  sums=$(printf ', sum(%s + sqrt(0))' "${columns[@]}")
   echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
     >"$work/double_scan.sql"
+  sums=$(printf ', sum(%s + 0e0)' "${columns[@]}")
+  echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
+    >"$work/literal_scan.sql"
 }
 
 # Runs one case on the current target under /usr/bin/time -v; appends its
@@ -317,9 +323,9 @@ run_case() {
         2>"$work/b.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
-    c | e)
-      local script=single_scan.sql
-      [[ "$name" == c ]] || script=double_scan.sql
+    c | e | f)
+      local -A scripts=([c]=single_scan.sql [e]=double_scan.sql [f]=literal_scan.sql)
+      local script=${scripts[$name]}
       start=$EPOCHREALTIME
       /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
         --port="$port" --user=root --password="$PASSWORD" \
@@ -415,12 +421,13 @@ print_machine() {
 # The figures of the current target: the table of wall times, the ratios,
 # the program's CPU time and memory.
 report_target() {
-  local a b c d e
+  local a b c d e f
   read -r -a a < <(stats "$work/$target-a.wall")
   read -r -a b < <(stats "$work/$target-b.wall")
   read -r -a c < <(stats "$work/$target-c.wall")
   read -r -a d < <(stats "$work/$target-d.wall")
   read -r -a e < <(stats "$work/$target-e.wall")
+  read -r -a f < <(stats "$work/$target-f.wall")
   local rss_max rss_min cpu_a cpu_b
   rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
   rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
@@ -432,7 +439,8 @@ report_target() {
   printf '%-58s %10s %10s %10s\n' "(b) $query_count per-series statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
   printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
   printf '%-58s %10s %10s %10s\n' "(d) TALLYPLOT_PLAN=per-series tallyplot out.eps" "$(ms "${d[0]}")" "$(ms "${d[1]}")" "$(ms "${d[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(e) one grouped scan, every sum(col + 0e0), via mariadb" "$(ms "${e[0]}")" "$(ms "${e[1]}")" "$(ms "${e[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(e) one grouped scan, every sum(col + sqrt(0)), via mariadb" "$(ms "${e[0]}")" "$(ms "${e[1]}")" "$(ms "${e[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(f) one grouped scan, every sum(col + 0e0), via mariadb" "$(ms "${f[0]}")" "$(ms "${f[1]}")" "$(ms "${f[2]}")"
   echo
   awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" -v e="${e[0]}" \
     'BEGIN { printf "a/b = %.2f   a/c = %.2f   a/e = %.2f   d/b = %.2f   (medians)\n", a / b, a / c, a / e, d / b }'
@@ -452,7 +460,8 @@ report_ratios() {
   local name single cluster
   local -A labels=([a]="(a) tallyplot" [b]="(b) per-series statements"
     [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan"
-    [e]="(e) one grouped scan, double sums")
+    [e]="(e) one grouped scan, double sums"
+    [f]="(f) one grouped scan, + 0e0")
   echo
   printf '%-40s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
   for name in "${CASES[@]}"; do
@@ -464,8 +473,8 @@ report_ratios() {
 }
 
 report() {
-  local order="a, b, c, d, e"
-  ((shards == 0)) || order="a to e on the single server, then on the cluster"
+  local order="a, b, c, d, e, f"
+  ((shards == 0)) || order="a to f on the single server, then on the cluster"
   echo
   echo "tallyplot benchmark"
   use_target single
@@ -494,6 +503,8 @@ report() {
     sed 's/^/  /' "$work/single_scan.sql"
     echo "statement of (e):"
     sed 's/^/  /' "$work/double_scan.sql"
+    echo "statement of (f):"
+    sed 's/^/  /' "$work/literal_scan.sql"
   fi
 }
 

@@ -75,9 +75,9 @@ std::string addSumsSteps(ResultSet& sums, std::vector<SeriesStep>& steps) {
   return "";
 }
 
-// Whether a column of this type may be summed as `column + 0e0`: the server
-// adds doubles in under half the time of its exact decimal sum, and for
-// small integers every partial sum is an integer far below 2^53, so exact.
+// Whether a column of this type may be summed as a double: the server adds
+// doubles in under half the time of its exact decimal sum, and for small
+// integers every partial sum is an integer far below 2^53, so exact.
 bool sumsExactlyAsDouble(const MYSQL_FIELD& field) {
   switch (field.type) {
     case MYSQL_TYPE_TINY:
@@ -100,8 +100,15 @@ std::string probeQuery(const std::string& table,
   return query + " from " + table + " limit 0";
 }
 
-// What to sum for each step: `column + 0e0` where the probed type sums
-// exactly as a double, the column itself otherwise.
+// Turns a column into a double. A function, not a literal such as 0e0:
+// Spider writes the statement it sends to a cluster's backends from the
+// parsed one, prints a double literal by its value (0e0 as the integer 0,
+// an exact sum again) and passes function calls on as written; sqrt(0) is
+// exactly 0 wherever IEEE arithmetic is.
+constexpr char kAsDouble[] = " + sqrt(0)";
+
+// What to sum for each step: the column as a double where the probed type
+// sums exactly as one, the column itself otherwise.
 std::vector<std::string> summands(const ResultSet& probe,
                                   const std::vector<SeriesStep>& steps) {
   std::vector<std::string> result;
@@ -109,7 +116,7 @@ std::vector<std::string> summands(const ResultSet& probe,
     const int column = static_cast<int>(i) + 2;
     const bool asDouble = column < probe.columnCount() &&
                           sumsExactlyAsDouble(probe.columnInfo(column));
-    result.push_back(steps[i].column + (asDouble ? " + 0e0" : ""));
+    result.push_back(steps[i].column + (asDouble ? kAsDouble : ""));
   }
   return result;
 }
@@ -159,8 +166,9 @@ std::string afterFailure(const ResultSet& failed, MYSQL* conn,
   if (!failed.refusedAsWritten()) return failed.failure();
   ResultSet twin(conn);
   for (size_t k = 0; k <= steps.size(); ++k) {
-    const std::string statement =
-        k == 0 ? groupSizeQuery(table) : pointsQuery(table, steps[k - 1].column);
+    const std::string statement = k == 0
+                                      ? groupSizeQuery(table)
+                                      : pointsQuery(table, steps[k - 1].column);
     if (twin.tryStoreQuery(statement + " limit 0")) continue;
     if (!twin.refusedAsWritten()) return twin.failure();
     if (k > 0) {

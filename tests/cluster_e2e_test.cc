@@ -178,6 +178,9 @@ TEST_F(ClusterTest, DocumentIsTheSingleServersByteForByte) {
       {"2 backends, by selectednum", "selectednum", {1, 2}, false},
       {"3 backends, by idx", "idx", {1, 2, 3}, true},
   };
+  test_support::execSqlAt(test_support::clusterBackendPort(1), "",
+                          "SET GLOBAL log_output = 'TABLE'; "
+                          "SET GLOBAL general_log = 1");
   test_support::ScratchDatabase outputDb("cl_single_out");
   test_support::ScratchDatabase dataDb("cl_single_data");
   test_support::execSql(demoSql(outputDb.name(), dataDb.name()));
@@ -215,6 +218,15 @@ TEST_F(ClusterTest, DocumentIsTheSingleServersByteForByte) {
       EXPECT_TRUE(cluster == single[plan.name])
           << firstDifference(cluster, single[plan.name]);
     }
+    // The small-integer flags reach the backends as double arithmetic, the
+    // function call as written (a double literal would arrive as 0).
+    const auto received = test_support::queryRows(
+        "SELECT COUNT(*) FROM mysql.general_log WHERE argument NOT LIKE "
+        "'%general_log%' AND argument LIKE "
+        "'%sum((`any_exceeded_inc` + (sqrt(0))))%from `" +
+            demo.outputDb() + "`%'",
+        test_support::clusterBackendPort(1));
+    EXPECT_NE(received.at(0).at(0), "0") << "no double sums on backend 1";
   }
 }
 

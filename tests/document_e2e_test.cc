@@ -331,7 +331,7 @@ std::string onePassQuery(const std::string& table,
   for (const std::string& c : columns) {
     const bool dbl =
         std::find(asDouble.begin(), asDouble.end(), c) != asDouble.end();
-    query += ", sum(" + c + (dbl ? " + 0e0)" : ")");
+    query += ", sum(" + c + (dbl ? " + sqrt(0))" : ")");
   }
   return query + " from " + table +
          " group by selectednum order by selectednum asc";
