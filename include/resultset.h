@@ -7,6 +7,7 @@
 
 #include <mysql.h>
 
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -73,6 +74,13 @@ class ResultSet {
   // never sends the password in clear text over an unencrypted TCP link.
   static Connection makeConn(std::string host, std::string user,
                              std::string pass, std::string db);
+  // From another thread (the one that handles termination signals): stops
+  // the statement in flight on the server with KILL QUERY, sent over a new
+  // connection with the same settings, waits up to wait for it to end, and
+  // closes every connection. The thread that sent the statement never
+  // returns from it, so the caller must end the process. False when no
+  // statement is in flight.
+  static bool cancelStatementInFlight(std::chrono::milliseconds wait);
   // Makes every later connection read the client settings of this option
   // file (host, user, password and database still come from makeConn's
   // arguments unless those are empty); empty: none is read.

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <utility>
 
-#include "connection_setup.h"
+#include "connections.h"
 #include "resultset.h"
 
 // A stored result; released when the last ResultSet walking it goes.
@@ -23,35 +23,12 @@ class StoredResult {
 
 namespace {
 
-// Every connection makeConn opened and not yet closed, so a failure that
-// ends the process still says goodbye to the server: otherwise the server
-// counts an aborted connection and logs a warning for every failed run.
-std::vector<MYSQL*>& openConnections() {
-  static std::vector<MYSQL*> connections;
-  return connections;
-}
-
-void closeConnection(MYSQL* conn) {
-  std::vector<MYSQL*>& open = openConnections();
-  for (size_t i = 0; i < open.size(); ++i) {
-    if (open[i] == conn) {
-      open.erase(open.begin() + i);
-      break;
-    }
-  }
-  mysql_close(conn);
-}
-
-// The option file every connection reads; empty: none.
-std::string& defaultsFile() {
-  static std::string path;
-  return path;
-}
-
 // Writes a diagnostic to standard output and ends the process.
 [[noreturn]] void fail(const std::string& message) {
   std::cout << message << std::flush;
-  while (!openConnections().empty()) closeConnection(openConnections().back());
+  // A goodbye to the server: otherwise it counts an aborted connection and
+  // logs a warning for every failed run.
+  closeAllConnections();
   std::exit(1);
 }
 
@@ -143,27 +120,27 @@ void ResultSet::copyFrom(const ResultSet& other) {
 
 Connection ResultSet::makeConn(std::string host, std::string user,
                                std::string pass, std::string db) {
-  MYSQL* conn = mysql_init(nullptr);
+  MYSQL* conn = newConnection();
   if (conn == nullptr) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  "out of memory");
     fail("");
   }
-  openConnections().push_back(conn);
+  const ConnectionSettings settings{host, user, pass, db};
+  registerConnection(conn, settings);
   Connection handle(conn);
   std::string error;
-  // No socket name: the library then uses MYSQL_UNIX_PORT or its default
-  // socket for "localhost"; an empty name would be taken as a path.
-  if (!setUpConnection(conn, defaultsFile(), error) ||
-      mysql_real_connect(conn, host.c_str(), user.c_str(), pass.c_str(),
-                         db.c_str(), 0, nullptr, 0) == nullptr) {
-    if (error.empty()) error = mysql_error(conn);
+  if (!openConnection(conn, settings, error)) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  error.c_str());
     handle.release();
     fail("");
   }
   return handle;
+}
+
+bool ResultSet::cancelStatementInFlight(std::chrono::milliseconds wait) {
+  return ::cancelStatementInFlight(wait);
 }
 
 void ResultSet::setConn(MYSQL* newconn) { conn = newconn; }
@@ -207,6 +184,13 @@ bool ResultSet::runAndStore(const std::string& q) {
     errortext = "no connection";
     return false;
   }
+  std::string reopenError;
+  if (!reopenIfClosedWhileIdle(conn, reopenError)) {
+    std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
+                 reopenError.c_str());
+    fail("");
+  }
+  StatementInFlight inFlight(conn);
   int status = mysql_query(conn, q.c_str());
   errornumber = mysql_errno(conn);
   errortext = mysql_error(conn);

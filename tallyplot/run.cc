@@ -17,8 +17,21 @@
 #include "per_series_plan.h"
 #include "resultset.h"
 #include "series.h"
+#include "termination_signals.h"
 
 namespace {
+
+// Opens /dev/null on each of the standard descriptors that is closed, so
+// that no file or socket opened later takes its number, and diagnostics
+// written to it never reach the output file or a server connection.
+void keepStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free number: this one.
+      open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+  }
+}
 
 // The database settings of one run.
 struct Settings {
@@ -116,6 +129,7 @@ bool buildDocument(std::ostream& out, const Settings& settings,
 }  // namespace
 
 int runTallyplot(int argc, char** argv) {
+  keepStandardStreams();
   if (argc != 2 && argc != 8) {
     std::cout << "Usage: " << argv[0]
               << " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
@@ -124,6 +138,7 @@ int runTallyplot(int argc, char** argv) {
   QueryPlan plan;
   if (!readQueryPlan(plan) || !useDefaultsFile()) return 1;
   Settings settings = readSettings(argc, argv);
+  watchTerminationSignals();
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the
   // output path as it was.

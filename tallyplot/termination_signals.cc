@@ -1,96 +1,91 @@
 #include "termination_signals.h"
 
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstring>
+#include <chrono>
+#include <thread>
+
+#include "resultset.h"
 
 namespace {
 
-const int kTerminationSignals[] = {SIGHUP, SIGINT, SIGPIPE, SIGTERM};
-const int kTerminationSignalCount =
-    sizeof kTerminationSignals / sizeof kTerminationSignals[0];
+const int kTerminationSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
-sigset_t terminationSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kTerminationSignals) sigaddset(&set, sig);
-  return set;
+// How long a cancelled statement may take to end before the run dies
+// anyway: enough for the server to act on KILL QUERY, short enough for
+// someone pressing Ctrl-C.
+constexpr std::chrono::milliseconds kCancelWait{2000};
+
+// Held by TerminationSignalsHeld; the signal thread takes it before acting.
+std::recursive_mutex& heldBack() {
+  static std::recursive_mutex mutex;
+  return mutex;
 }
 
-// The temporary file a termination signal must remove, shared with the
-// signal handler: written only while the signals are held back.
-char gTemporaryPath[PATH_MAX];
-volatile sig_atomic_t gTemporaryRecorded = 0;
-// What each termination signal did before the handler was installed, and
-// whether the handler is installed for it (an ignored signal stays ignored).
-struct sigaction gPreviousActions[kTerminationSignalCount];
-bool gHandled[kTerminationSignalCount];
+// The temporary file to remove on a signal, guarded by heldBack().
+std::string& temporaryPath() {
+  static std::string path;
+  return path;
+}
 
-// Removes the recorded temporary file, then lets the signal do what it did
-// before, which ends the process unless the program chose otherwise; the
-// exit status then still says which signal ended it. Only async-signal-safe
-// calls.
-extern "C" void removeTemporaryAndResignal(int sig) {
-  if (gTemporaryRecorded) unlink(gTemporaryPath);
-  gTemporaryRecorded = 0;
-  for (int i = 0; i < kTerminationSignalCount; ++i) {
-    if (kTerminationSignals[i] == sig) {
-      sigaction(sig, &gPreviousActions[i], nullptr);
-    }
-  }
+// Everything a signal must stop, then the signal's own default action, so
+// the exit status still says which signal ended the run.
+[[noreturn]] void stopRun(int sig) {
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  if (!temporaryPath().empty()) unlink(temporaryPath().c_str());
+  ResultSet::cancelStatementInFlight(kCancelWait);
+  signal(sig, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   raise(sig);
-}
-
-bool installHandler(int index) {
-  int sig = kTerminationSignals[index];
-  if (sigaction(sig, nullptr, &gPreviousActions[index]) != 0 ||
-      gPreviousActions[index].sa_handler == SIG_IGN) {
-    return false;
-  }
-  struct sigaction action = {};
-  action.sa_handler = removeTemporaryAndResignal;
-  action.sa_mask = terminationSignalSet();
-  action.sa_flags = SA_RESTART;
-  return sigaction(sig, &action, nullptr) == 0;
+  _exit(128 + sig);  // not reached: the default action ends the process
 }
 
 }  // namespace
 
-TerminationSignalsHeld::TerminationSignalsHeld() {
-  sigset_t set = terminationSignalSet();
-  sigprocmask(SIG_BLOCK, &set, &previous_);
-}
-
-TerminationSignalsHeld::~TerminationSignalsHeld() {
-  sigprocmask(SIG_SETMASK, &previous_, nullptr);
-}
-
-TemporaryFileGuard::TemporaryFileGuard() {
-  for (int i = 0; i < kTerminationSignalCount; ++i) {
-    gHandled[i] = installHandler(i);
-  }
-}
-
-TemporaryFileGuard::~TemporaryFileGuard() {
-  TerminationSignalsHeld held;
-  gTemporaryRecorded = 0;
-  for (int i = 0; i < kTerminationSignalCount; ++i) {
-    if (gHandled[i]) {
-      sigaction(kTerminationSignals[i], &gPreviousActions[i], nullptr);
+void watchTerminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  bool any = false;
+  for (int sig : kTerminationSignals) {
+    struct sigaction previous;
+    if (sigaction(sig, nullptr, &previous) == 0 &&
+        previous.sa_handler != SIG_IGN) {
+      sigaddset(&set, sig);
+      any = true;
     }
   }
+  if (!any) return;
+  // Blocked here, before the thread exists, so every thread inherits the
+  // block and only the waiting thread ever sees these signals.
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int sig = 0;
+    while (sigwait(&set, &sig) != 0) {
+    }
+    stopRun(sig);
+  }).detach();
 }
 
+TerminationSignalsHeld::TerminationSignalsHeld() : lock_(heldBack()) {}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() {}
+
+TemporaryFileGuard::~TemporaryFileGuard() { forget(); }
+
 bool TemporaryFileGuard::record(const std::string& path) {
-  if (path.size() >= sizeof gTemporaryPath) return false;
-  std::memcpy(gTemporaryPath, path.c_str(), path.size() + 1);
-  gTemporaryRecorded = 1;
+  if (path.size() >= PATH_MAX) return false;
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  temporaryPath() = path;
   return true;
 }
 
-void TemporaryFileGuard::forget() { gTemporaryRecorded = 0; }
+void TemporaryFileGuard::forget() {
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  temporaryPath().clear();
+}

@@ -1,12 +1,22 @@
-// Keeping the signals that users and schedulers send to stop a run
-// (SIGHUP, SIGINT, SIGPIPE, SIGTERM) from leaving a temporary file or a
-// half-written document behind.
+// The one owner of the signals that users and schedulers send to stop a
+// run (SIGHUP, SIGINT, SIGTERM): a thread of its own waits for them, so
+// that a stop leaves no temporary file, no half-written document and no
+// statement running on the server, and the run still dies of the signal.
 #ifndef TALLYPLOT_TERMINATION_SIGNALS_H_
 #define TALLYPLOT_TERMINATION_SIGNALS_H_
 
-#include <signal.h>
-
+#include <mutex>
 #include <string>
+
+// Starts the thread that waits for the termination signals not ignored at
+// start (under nohup SIGHUP stays ignored) for the rest of the run. Call
+// once, before any other thread exists. On a signal it waits for any
+// section held back by TerminationSignalsHeld, removes the temporary file
+// a TemporaryFileGuard recorded, cancels the statement in flight on the
+// server (KILL QUERY; a bounded wait; the connections closed), and dies of
+// the signal, so the exit status names it. SIGPIPE is not among them: the
+// client library ignores it.
+void watchTerminationSignals();
 
 // Holds back the termination signals for its lifetime: what it guards
 // either happens whole or, when a signal arrives meanwhile, is complete
@@ -19,17 +29,14 @@ class TerminationSignalsHeld {
   TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
 
  private:
-  sigset_t previous_;
+  std::unique_lock<std::recursive_mutex> lock_;
 };
 
-// Removes a temporary file when a termination signal arrives while the
-// file exists, from creation until it is renamed or removed, and then lets
-// the signal end the process as before, so the exit status still names
-// it. Installs the handler for its lifetime (not for ignored signals) and
-// restores the previous dispositions after. One at a time.
+// Has a temporary file removed when a termination signal arrives while the
+// file exists, from creation until it is renamed or removed.
 class TemporaryFileGuard {
  public:
-  TemporaryFileGuard();
+  TemporaryFileGuard() = default;
   ~TemporaryFileGuard();
   TemporaryFileGuard(const TemporaryFileGuard&) = delete;
   TemporaryFileGuard& operator=(const TemporaryFileGuard&) = delete;

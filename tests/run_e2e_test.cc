@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -542,6 +543,7 @@ struct ChildOptions {
   std::map<std::string, std::string> env;
   int ignoredSignal = 0;
   uid_t uid = 0;
+  bool stdoutClosed = false;  // started with standard output closed
 };
 
 // A TLS-only server gives the document of a plain one, byte for byte, to
@@ -617,6 +619,26 @@ TEST_F(RunFixture, LockedDownServers) {
     }
   }
   test_support::execSqlAt(tls, "", "DROP USER " + ssl + "; DROP USER " + x509);
+}
+
+// The per-series plan leaves the data connection idle while it scans; a
+// server that closes idle connections (wait_timeout=1, set by the option
+// file) has it opened again, and the document is the one without it.
+TEST_F(RunFixture, ConnectionClosedWhileIdleIsOpenedAgain) {
+  loadValidData(*output_, *data_);
+  const std::string slow = "(select * from cases where sleep(0.03) = 0) as t";
+  const std::string defaults = dir_.file("idle.cnf");
+  writeFile(defaults, "[client]\ninit-command=SET SESSION wait_timeout=1\n");
+  const std::string plain = dir_.file("plain.eps"),
+                    idle = dir_.file("idle.eps");
+  expectCompleteRun(
+      runTallyplot(args(plain, slow), {{"TALLYPLOT_PLAN", "per-series"}}),
+      plain);
+  expectCompleteRun(
+      runTallyplot(args(idle, slow), {{"TALLYPLOT_PLAN", "per-series"},
+                                      {"TALLYPLOT_DEFAULTS_FILE", defaults}}),
+      idle);
+  EXPECT_TRUE(readFile(idle) == readFile(plain)) << "another document";
 }
 
 // A listener on a free loopback port that is no database server: one that
@@ -750,6 +772,7 @@ class ChildRun {
       int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out, STDOUT_FILENO);
+      if (options.stdoutClosed) close(STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
       for (const auto& [key, value] : options.env) {
         setenv(key.c_str(), value.c_str(), 1);
@@ -896,6 +919,27 @@ std::vector<std::string> processArguments(pid_t pid) {
   return args;
 }
 
+// Waits (bounded) until the child's statement like pattern runs on the
+// server in database.
+::testing::AssertionResult waitForStatement(ChildRun& child, MYSQL* watcher,
+                                            const std::string& database,
+                                            const std::string& pattern) {
+  const std::string running =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
+      database + "' AND ID <> CONNECTION_ID() AND INFO LIKE '" + pattern + "'";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (rawValue(watcher, running) != "1") {
+    if (!child.running()) {
+      return ::testing::AssertionFailure() << "the run ended first";
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      return ::testing::AssertionFailure() << "no statement like " << pattern;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ::testing::AssertionSuccess();
+}
+
 TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   loadValidData(*output_, *data_);
   test_support::useTestServer();  // the child inherits the port
@@ -909,16 +953,8 @@ TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   const std::vector<std::string> given = args(path);
   ChildRun child(given, dir_.file("out.txt"), dir_.file("err.txt"));
   ASSERT_GT(child.pid(), 0);
-  const std::string waiting =
-      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
-      output_->name() +
-      "' AND ID <> CONNECTION_ID() AND INFO LIKE 'select % from cases %'";
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (rawValue(watcher.get(), waiting) != "1") {
-    ASSERT_TRUE(child.running()) << "the run ended before it was blocked";
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  ASSERT_TRUE(waitForStatement(child, watcher.get(), output_->name(),
+                               "select % from cases %"));
   std::vector<std::string> expected{test_support::tallyplotBinary()};
   expected.insert(expected.end(), given.begin(), given.end());
   expected[4] = std::string(given[3].size(), 'x');
@@ -966,9 +1002,12 @@ void waitUntilDisconnected(MYSQL* watcher,
   }
 }
 
-// Both connections are closed with a goodbye, after a complete run and after
-// a run that fails once both are open; otherwise the server counts an
-// aborted client and logs a warning for every run.
+// Both connections are closed with a goodbye, after a complete run, after
+// a run that fails once both are open, and after one stopped by SIGINT or
+// SIGTERM while its aggregate runs, which stops the statement on the server
+// too; otherwise the server counts an aborted client and logs a warning
+// for every run. A run started with standard output closed keeps that
+// number for /dev/null: a diagnostic must never go into a connection.
 TEST_F(RunFixture, RunsCloseBothConnections) {
   ScratchDatabase control("ctl");
   std::string error;
@@ -995,6 +1034,30 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
   ProcessResult failed = runTallyplot(args(path));
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("Failure to execute"), std::string::npos);
+
+  const std::string slow = "(select * from cases where sleep(1) = 0) as t";
+  createSums(*data_);
+  test_support::useTestServer();  // the child inherits the port
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    ChildRun child(args(dir_.file("new.eps"), slow), dir_.file("out.txt"),
+                   dir_.file("err.txt"), {{}, 0, 0, signal == SIGINT});
+    ASSERT_TRUE(waitForStatement(child, watcher.get(), output_->name(),
+                                 "select selectednum, count(idx)%"));
+    char out[PATH_MAX] = {};
+    readlink(("/proc/" + std::to_string(child.pid()) + "/fd/1").c_str(), out,
+             sizeof out - 1);
+    EXPECT_EQ(out, signal == SIGINT ? "/dev/null" : dir_.file("out.txt"));
+    ASSERT_TRUE(child.signal(signal));
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EQ(child.wait(), 128 + signal);
+    ASSERT_NO_FATAL_FAILURE(
+        waitUntilDisconnected(watcher.get(), {output_->name()}));
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled,
+              std::chrono::milliseconds(1500))
+        << "the statement ran on";
+    EXPECT_FALSE(fileExists(dir_.file("new.eps")));
+  }
 
   waitUntilDisconnected(watcher.get(),
                         {control.name(), output_->name(), data_->name()});

@@ -1,0 +1,65 @@
+// The query layer's open connections, what they were opened with, and the
+// statement in flight, shared with the thread that handles termination
+// signals.
+#ifndef TALLYPLOT_RESULTSET_CONNECTIONS_H_
+#define TALLYPLOT_RESULTSET_CONNECTIONS_H_
+
+#include <mysql.h>
+
+#include <chrono>
+#include <string>
+
+// What a connection was opened with, to open it again or another like it.
+struct ConnectionSettings {
+  std::string host;
+  std::string user;
+  std::string pass;
+  std::string db;
+};
+
+// The option file every connection reads; empty: none.
+std::string& defaultsFile();
+
+// A fresh, initialised connection object that stays at its address, or
+// null when there is no memory for one.
+MYSQL* newConnection();
+
+// Opens the initialised conn with settings; false, with the reason in
+// error, when it cannot be opened.
+bool openConnection(MYSQL* conn, const ConnectionSettings& settings,
+                    std::string& error);
+
+// Records an open connection, so that it can be opened again, imitated, and
+// closed with a goodbye to the server however the process ends.
+void registerConnection(MYSQL* conn, const ConnectionSettings& settings);
+
+// Forgets, closes and frees a connection from newConnection.
+void closeConnection(MYSQL* conn);
+
+// Closes every recorded connection.
+void closeAllConnections();
+
+// To call before each statement on conn. When conn sat idle while another
+// connection worked and the server closed it meanwhile (its wait_timeout),
+// opens it again in place, once, with the same settings. False, with the
+// reason in error, when that fails.
+bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error);
+
+// Marks a statement on conn as in flight for its lifetime. Once a
+// termination signal has begun to cancel it, the thread that sent it stops
+// here for good, at the statement's end or the next one's start, so
+// nothing is reported or sent after it: the signal ends the process.
+class StatementInFlight {
+ public:
+  explicit StatementInFlight(MYSQL* conn);
+  ~StatementInFlight();
+  StatementInFlight(const StatementInFlight&) = delete;
+  StatementInFlight& operator=(const StatementInFlight&) = delete;
+};
+
+// From another thread: stops the statement in flight with KILL QUERY sent
+// over a new connection like its own, waits up to wait for it to end, and
+// then closes every connection. False when no statement is in flight.
+bool cancelStatementInFlight(std::chrono::milliseconds wait);
+
+#endif  // TALLYPLOT_RESULTSET_CONNECTIONS_H_
