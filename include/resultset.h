@@ -81,6 +81,8 @@ class ResultSet {
   // returns from it, so the caller must end the process. False when no
   // statement is in flight.
   static bool cancelStatementInFlight(std::chrono::milliseconds wait);
+  // The character set in which texts arrive over conn ("utf8mb4", ...).
+  static std::string characterSet(MYSQL* conn);
   // Makes every later connection read the client settings of this option
   // file (host, user, password and database still come from makeConn's
   // arguments unless those are empty); empty: none is read.

@@ -74,6 +74,10 @@ bool isRefusedAsWritten(unsigned errnum) {
 
 void ConnectionCloser::operator()(MYSQL* conn) const { closeConnection(conn); }
 
+std::string ResultSet::characterSet(MYSQL* conn) {
+  return mysql_character_set_name(conn);
+}
+
 void ResultSet::useDefaultsFile(std::string path) {
   defaultsFile() = std::move(path);
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "draw.h"
+#include "latin1.h"
 #include "line.h"
 #include "ps.h"
 
@@ -26,8 +27,16 @@ void printSummaryTable(std::ostream& out,
 
 }  // namespace
 
-void writeDocument(std::ostream& out, const std::vector<ChartSeries>& series) {
+void writeDocument(std::ostream& out, std::vector<ChartSeries> series,
+                   const std::string& charset) {
   printFile(out);
+  bool latin1 = false;
+  for (ChartSeries& s : series) {
+    s.line.name = toLatin1(s.line.name, charset);
+    latin1 = latin1 || hasHighBytes(s.line.name);
+  }
+  // Only when a text needs it: every other document stays as it was.
+  if (latin1) printLatin1Fonts(out);
   std::vector<Line> lines;
   for (const ChartSeries& s : series) {
     drawLine(out, s.color, s.glyph, s.line.points);

@@ -3,12 +3,16 @@
 #define TALLYPLOT_DOCUMENT_H_
 
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "series.h"
 
 // Writes the prologue, page 1 (one line per series, the labels, the grid)
 // and page 2 (the summary table, one row per series in the given order).
-void writeDocument(std::ostream& out, const std::vector<ChartSeries>& series);
+// The series' names arrived in the connection character set charset and are
+// drawn in Latin-1.
+void writeDocument(std::ostream& out, std::vector<ChartSeries> series,
+                   const std::string& charset);
 
 #endif  // TALLYPLOT_DOCUMENT_H_

@@ -344,6 +344,15 @@ const char* const kFixedCaptions[] = {
 
 void printFile(std::ostream& out) { out << kPrologue; }
 
+void printLatin1Fonts(std::ostream& out) {
+  for (const char* font : {"Times-Roman", "Courier"}) {
+    out << "/" << font
+        << " findfont dup length dict begin {1 index /FID ne {def} {pop pop} "
+           "ifelse} forall /Encoding ISOLatin1Encoding def currentdict end /"
+        << font << " exch definefont pop\n";
+  }
+}
+
 void printFooter(std::ostream& out) {
   out << "newpath\n"
       << "drawGrid\n"

@@ -11,6 +11,10 @@
 extern const char kPrologue[];
 
 void printFile(std::ostream& out);
+// Re-encodes the prologue's fonts with ISOLatin1Encoding under their own
+// names, for texts beyond ASCII; the standard encoding would draw their
+// bytes as other glyphs.
+void printLatin1Fonts(std::ostream& out);
 void printFooter(std::ostream& out);
 void printTable(std::ostream& out, int numpoints,
                 std::vector<std::string> sumnames);

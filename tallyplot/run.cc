@@ -122,7 +122,7 @@ bool buildDocument(std::ostream& out, const Settings& settings,
     std::cout << failure;
     return false;
   }
-  writeDocument(out, series);
+  writeDocument(out, series, ResultSet::characterSet(dataconn.get()));
   return true;
 }
 

@@ -946,6 +946,43 @@ TEST_F(DocumentTest, StoppedStatementEndsTheRun) {
   test_support::execSql("DROP USER " + account);
 }
 
+// Names beyond ASCII (UTF-8 over the connection) are drawn as written where
+// Latin-1 has them, as '?' otherwise, on both pages; the fonts are
+// re-encoded first, and only for such names.
+TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
+  std::vector<std::string> columns = fixedColumns();
+  columns.insert(columns.end(), {"a_xcd", "b_xcd"});
+  DataSet data(columns);
+  data.addGroup(1, 2);
+  data.addGroup(2, 2, {{"a_xcd", 1}});
+  load(data);
+  createSums(
+      "increment INT, name VARCHAR(100) CHARACTER SET utf8mb4, outputfield "
+      "VARCHAR(100), red VARCHAR(40), green VARCHAR(40), blue VARCHAR(40), "
+      "symbol VARCHAR(40)");
+  addSums({{"1", "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber", "a", "0", "0",
+            "0", "plus"},
+           {"1", "\u20ac \u65e5\u672c", "b", "0", "0", "0", "cross"}});
+  const std::string doc = runBothPlans(onePassQuery(table_, extraColumns()));
+  const std::string body = doc.substr(std::strlen(kPrologue));
+  const std::string written =
+      "R\xe9sum\xe9 Gr\xf6\xdf"
+      "e \xdc"
+      "ber";
+  EXPECT_EQ(body.rfind("/Times-Roman findfont", 0), 0u);
+  EXPECT_NE(body.find("1 50 (" + written + ") drawLabel\n"), std::string::npos);
+  EXPECT_NE(body.find(" (" + written + ")\n (? ?" "?)\n] tableColumn"),
+            std::string::npos);
+  ProcessResult drawn = test_support::runProcess(
+      "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
+             "-sOutputFile=-", dir_.file("chart.eps")});
+  const std::string text = "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber";
+  const size_t label = drawn.out.find(text);
+  EXPECT_NE(label, std::string::npos) << drawn.out;
+  EXPECT_NE(drawn.out.find(text, label + 1), std::string::npos) << "page 2";
+  EXPECT_NE(drawn.out.find("? ??"), std::string::npos) << drawn.out;
+}
+
 // A run that must fail: its sums rows, the diagnostic, and where its
 // tables differ from the fixture's.
 struct FailingRun {

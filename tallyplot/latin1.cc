@@ -1,0 +1,63 @@
+#include "latin1.h"
+
+namespace {
+
+// The length of the UTF-8 sequence that lead starts, 0 for a byte that
+// cannot start one.
+size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Decodes UTF-8; each character above U+00FF, and each byte that is not
+// part of a well-formed sequence, becomes '?'.
+std::string fromUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = sequenceLength(lead);
+    bool wellFormed = length > 0 && i + length <= text.size();
+    for (size_t k = 1; wellFormed && k < length; ++k) {
+      wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (!wellFormed) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    // Two-byte sequences led by 0xC2 or 0xC3 are U+0080 to U+00FF.
+    if (length == 1) {
+      out += text[i];
+    } else if (length == 2 && lead <= 0xC3) {
+      out += static_cast<char>(((lead & 0x03) << 6) | (text[i + 1] & 0x3F));
+    } else {
+      out += '?';
+    }
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string toLatin1(const std::string& text, const std::string& charset) {
+  if (!hasHighBytes(text) || charset == "latin1") return text;
+  if (charset == "utf8" || charset == "utf8mb3" || charset == "utf8mb4") {
+    return fromUtf8(text);
+  }
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return out;
+}
+
+bool hasHighBytes(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return true;
+  }
+  return false;
+}
