@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything needed to build tallyplot, run
-# its tests (the Spider engine for the cluster tests) and run the demo. Does
+# its tests (the Spider engine for the cluster tests) and run the demo; with
+# --packaging also the tools that build and check its Debian package. Does
 # nothing (quickly) when all of it is there. Run as root (or with sudo
 # available).
+#
+# Usage: scripts/install_deps.sh [--packaging]
 set -euo pipefail
 
-readonly PACKAGES=(
+PACKAGES=(
   g++ cmake make ninja-build pkg-config
   libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider
   ghostscript libgtest-dev googletest time openssl
 )
+# dpkg-shlibdeps (dpkg-dev) computes the package's dependencies, from the
+# binaries that file(1) finds; lintian checks the result.
+readonly PACKAGING_PACKAGES=(dpkg-dev file lintian)
 
 missing_packages() {
   local pkg status
@@ -46,6 +52,12 @@ install_without_starting_services() {
 }
 
 main() {
+  if [[ $# -eq 1 && "$1" == --packaging ]]; then
+    PACKAGES+=("${PACKAGING_PACKAGES[@]}")
+  elif [[ $# -ne 0 ]]; then
+    echo "usage: scripts/install_deps.sh [--packaging]" >&2
+    exit 2
+  fi
   local missing
   mapfile -t missing < <(missing_packages)
   if ((${#missing[@]} == 0)); then

@@ -2,11 +2,13 @@
 # Builds tallyplot and runs every test, twice:
 #   1. a normal optimised build in build/,
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer in
-#      build-asan/, where any sanitizer report fails the run.
+#      build-asan/, where any sanitizer report fails the run;
+# then builds the Debian package in build-package/ and checks it against
+# the first build (tests/package_test.sh).
 # Installs what it needs first (Debian packages). The server tests start a
 # throwaway MariaDB server of their own. Exits non-zero on any failure.
-# TALLYPLOT_BUILD_DIR overrides build/ (the sanitizer build goes beside it
-# with the suffix -asan).
+# TALLYPLOT_BUILD_DIR overrides build/ (the sanitizer and package builds go
+# beside it with the suffixes -asan and -package).
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -57,8 +59,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 build_and_test "$asan_build" -DCMAKE_BUILD_TYPE=Debug \
   -DTALLYPLOT_SANITIZE=ON || failed=1
 
+echo "== testing the Debian package"
+TALLYPLOT_PACKAGE_DIR=${build}-package bash "$repo/tests/package_test.sh" \
+  "$build" || failed=1
+
 if ((failed)); then
   echo "test.sh: FAILED (see the output above)" >&2
   exit 1
 fi
-echo "test.sh: all tests passed in both builds"
+echo "test.sh: all tests passed in both builds and the package"
