@@ -22,10 +22,18 @@ constexpr char kOptionGroup[] = "tallyplot";
 
 #ifdef LIBMARIADB
 
-// Whether the password may cross this link as it is: TLS is up, or it is a
-// Unix socket, which never leaves the machine.
+// Whether the password may cross this link as it is: a Unix socket, which
+// never leaves the machine, or TLS with the server's certificate verified.
+// TLS alone is not enough: anyone listening on the default port can offer
+// it with a certificate of their own.
 bool isPrivateLink(MYSQL* mysql) {
-  if (mysql_get_ssl_cipher(mysql) != nullptr) return true;
+  my_bool verified = 0;
+  if (mysql_get_ssl_cipher(mysql) != nullptr &&
+      mysql_get_optionv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verified) ==
+          0 &&
+      verified) {
+    return true;
+  }
   unsigned int type = 1;
   return mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &type) == 0 &&
          type == MARIADB_CONNECTION_UNIXSOCKET;
@@ -36,7 +44,7 @@ int refuseClearText(MYSQL* mysql, const char* method) {
   std::strcpy(mysql->net.sqlstate, "HY000");
   std::snprintf(mysql->net.last_error, sizeof mysql->net.last_error,
                 "the server asked for the password in clear text (%s) over "
-                "an unencrypted connection; refused",
+                "a connection neither verified nor local; refused",
                 method);
   return CR_ERROR;
 }
@@ -85,7 +93,7 @@ AuthenticationPlugin gClearPasswordGuard = {
     0x0100,  // its interface version
     "mysql_clear_password",
     "tallyplot",
-    "the password in clear text over TLS or a Unix socket only",
+    "the password in clear text over verified TLS or a socket only",
     {1, 0, 0},
     "",
     nullptr,
@@ -99,7 +107,7 @@ AuthenticationPlugin gDialogGuard = {
     0x0100,
     "dialog",
     "tallyplot",
-    "password questions over TLS or a Unix socket only",
+    "password questions over verified TLS or a socket only",
     {1, 0, 0},
     "",
     nullptr,
@@ -122,7 +130,16 @@ bool guardClearText(MYSQL* conn) {
   guarded = true;
   // The method the greeting names is answered before TLS is up; starting
   // with the native one, a clear-text method can only be asked for after.
-  return mysql_options(conn, MYSQL_DEFAULT_AUTH, "mysql_native_password") == 0;
+  // The RSA methods (sha256_password, caching_sha2_password) encrypt the
+  // password with whatever public key the server sends, an impostor's too,
+  // so they are left out unless the option file's restricted-auth lists
+  // them; the clear-text methods listed are the guards above.
+  return mysql_options(conn, MYSQL_DEFAULT_AUTH, "mysql_native_password") ==
+             0 &&
+         mysql_optionsv(conn, MARIADB_OPT_RESTRICTED_AUTH,
+                        "mysql_native_password,client_ed25519,"
+                        "auth_gssapi_client,parsec,mysql_clear_password,"
+                        "dialog") == 0;
 }
 
 bool requestTlsWhenOffered(MYSQL* conn) {

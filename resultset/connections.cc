@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "connection_setup.h"
@@ -153,15 +154,32 @@ bool cancelStatementInFlight(std::chrono::milliseconds wait) {
   {
     std::lock_guard<std::mutex> registered(registry().mutex);
     auto found = registry().open.find(f.conn);
-    if (found != registry().open.end()) settings = found->second;
+    if (found == registry().open.end()) return true;
+    settings = found->second;
   }
   const unsigned long thread = f.thread;
-  lock.unlock();
-  if (!killQuery(settings, thread)) return true;  // no point in waiting
-  lock.lock();
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  // Its own thread, so a server that does not answer (the connect timeout
+  // is long, a statement's reply has none) cannot hold the run past the
+  // deadline; it is left behind when the process ends. KILL QUERY again
+  // now and then: one that reaches the server before the statement does
+  // is lost.
+  std::thread([settings, thread, deadline] {
+    Flight& f = flight();
+    do {
+      if (!killQuery(settings, thread)) return;
+      std::unique_lock<std::mutex> lock(f.mutex);
+      if (f.changed.wait_for(lock, std::chrono::milliseconds(500),
+                             [&f] { return f.conn == nullptr; })) {
+        return;
+      }
+    } while (std::chrono::steady_clock::now() < deadline);
+  }).detach();
   // Once the statement has ended, its thread waits above and no connection
   // is in use: each can say goodbye.
-  if (f.changed.wait_for(lock, wait, [&f] { return f.conn == nullptr; })) {
+  if (f.changed.wait_until(lock, deadline,
+                           [&f] { return f.conn == nullptr; })) {
+    lock.unlock();
     closeAllConnections();
   }
   return true;

@@ -62,6 +62,7 @@ bool isRefusedAsWritten(unsigned errnum) {
     case 1305:  // ER_SP_DOES_NOT_EXIST: an unknown function
     case 1356:  // ER_VIEW_INVALID
     case 1370:  // ER_PROCACCESS_DENIED_ERROR: a function not granted
+    case 1449:  // ER_NO_SUCH_USER: a view's definer is gone
     case 1582:  // ER_WRONG_PARAMCOUNT_TO_NATIVE_FCT
     case 4078:  // ER_ILLEGAL_PARAMETER_DATA_TYPES2_FOR_OPERATION
       return true;

@@ -11,7 +11,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make ninja-build pkg-config
   libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider
-  ghostscript libgtest-dev googletest time openssl
+  ghostscript libgtest-dev googletest time openssl libssl-dev
 )
 # dpkg-shlibdeps (dpkg-dev) computes the package's dependencies, from the
 # binaries that file(1) finds; lintian checks the result.

@@ -12,7 +12,16 @@ size_t sequenceLength(unsigned char lead) {
   return 0;
 }
 
-// Decodes UTF-8; each character above U+00FF, and each byte that is not
+// c itself, or '?' for the control codes 0x80 to 0x9F: ISOLatin1Encoding
+// draws accents there, and MariaDB's latin1 (really Windows-1252) puts
+// other characters there (the euro sign, quotes, dashes).
+char drawable(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x80 && byte <= 0x9F ? '?' : c;
+}
+
+// Decodes UTF-8; each character above U+00FF, each control code 0x80 to
+// 0x9F, and each byte that is not
 // part of a well-formed sequence, becomes '?'.
 std::string fromUtf8(const std::string& text) {
   std::string out;
@@ -32,7 +41,8 @@ std::string fromUtf8(const std::string& text) {
     if (length == 1) {
       out += text[i];
     } else if (length == 2 && lead <= 0xC3) {
-      out += static_cast<char>(((lead & 0x03) << 6) | (text[i + 1] & 0x3F));
+      out += drawable(
+          static_cast<char>(((lead & 0x03) << 6) | (text[i + 1] & 0x3F)));
     } else {
       out += '?';
     }
@@ -44,13 +54,15 @@ std::string fromUtf8(const std::string& text) {
 }  // namespace
 
 std::string toLatin1(const std::string& text, const std::string& charset) {
-  if (!hasHighBytes(text) || charset == "latin1") return text;
+  if (!hasHighBytes(text)) return text;
   if (charset == "utf8" || charset == "utf8mb3" || charset == "utf8mb4") {
     return fromUtf8(text);
   }
   std::string out = text;
   for (char& c : out) {
-    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      c = charset == "latin1" ? drawable(c) : '?';
+    }
   }
   return out;
 }

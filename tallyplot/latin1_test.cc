@@ -20,7 +20,8 @@ TEST(ToLatin1Test, ByConnectionCharacterSet) {
       {"utf8mb4", "bad \xff\xc3(",
        "bad ?"
        "?("},
-      {"latin1", "R\xe9sum\xe9", "R\xe9sum\xe9"},
+      {"latin1", "R\xe9sum\xe9 \x80\x92", "R\xe9sum\xe9 ??"},
+      {"utf8mb4", "\xc2\x80\xc2\x9f\xc2\xa0", "??\xa0"},
       {"koi8r", "\xf0\xd2\xc9 ok", "??? ok"},
   };
   for (const Case& c : cases) {

@@ -348,7 +348,8 @@ void printLatin1Fonts(std::ostream& out) {
   for (const char* font : {"Times-Roman", "Courier"}) {
     out << "/" << font
         << " findfont dup length dict begin {1 index /FID ne {def} {pop pop} "
-           "ifelse} forall /Encoding ISOLatin1Encoding def currentdict end /"
+           "ifelse} forall /Encoding ISOLatin1Encoding 256 array copy dup 45 "
+           "/hyphen put def currentdict end /"
         << font << " exch definefont pop\n";
   }
 }

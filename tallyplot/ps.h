@@ -13,7 +13,7 @@ extern const char kPrologue[];
 void printFile(std::ostream& out);
 // Re-encodes the prologue's fonts with ISOLatin1Encoding under their own
 // names, for texts beyond ASCII; the standard encoding would draw their
-// bytes as other glyphs.
+// bytes as other glyphs. '-' stays a hyphen, not ISOLatin1Encoding's minus.
 void printLatin1Fonts(std::ostream& out);
 void printFooter(std::ostream& out);
 void printTable(std::ostream& out, int numpoints,

@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -90,9 +91,14 @@ bool readQueryPlan(QueryPlan& plan) {
 bool useDefaultsFile() {
   const char* path = std::getenv("TALLYPLOT_DEFAULTS_FILE");
   if (path == nullptr || *path == '\0') return true;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Not blocking on a named pipe, and reading a byte only from a regular
+  // file: a pipe such as <(...) must keep its bytes for the library.
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
   char byte;
-  bool readable = fd >= 0 && read(fd, &byte, 1) >= 0;
+  bool readable = fd >= 0 && fstat(fd, &info) == 0 &&
+                  (!S_ISREG(info.st_mode) || read(fd, &byte, 1) >= 0) &&
+                  (!S_ISDIR(info.st_mode) || (errno = EISDIR, false));
   int errnum = errno;
   if (fd >= 0) close(fd);
   if (!readable) {

@@ -33,15 +33,14 @@ std::string& temporaryPath() {
 
 // Everything a signal must stop, then the signal's own default action, so
 // the exit status still says which signal ended the run.
-[[noreturn]] void stopRun(int sig) {
+[[noreturn]] void stopRun(int sig, sigset_t watched) {
   std::lock_guard<std::recursive_mutex> held(heldBack());
   if (!temporaryPath().empty()) unlink(temporaryPath().c_str());
+  // The signals keep their default action throughout, only held back: let
+  // them through here, so a second one ends the run at once, there being
+  // nothing left to tidy but the server's statement.
+  pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
   ResultSet::cancelStatementInFlight(kCancelWait);
-  signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   raise(sig);
   _exit(128 + sig);  // not reached: the default action ends the process
 }
@@ -68,7 +67,7 @@ void watchTerminationSignals() {
     int sig = 0;
     while (sigwait(&set, &sig) != 0) {
     }
-    stopRun(sig);
+    stopRun(sig, set);
   }).detach();
 }
 

@@ -981,6 +981,7 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   EXPECT_NE(label, std::string::npos) << drawn.out;
   EXPECT_NE(drawn.out.find(text, label + 1), std::string::npos) << "page 2";
   EXPECT_NE(drawn.out.find("? ??"), std::string::npos) << drawn.out;
+  EXPECT_NE(drawn.out.find("Crew-tended LTL"), std::string::npos) << "hyphen";
 }
 
 // A run that must fail: its sums rows, the diagnostic, and where its

@@ -7,11 +7,13 @@
 // It connects as root/wqzk to 127.0.0.1 on the client library's default
 // port. When the scenario does not end the process, it says so on standard
 // error and exits with status 3, so a missing diagnostic cannot pass.
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "resultset.h"
 
@@ -131,6 +133,23 @@ const std::map<std::string, Scenario>& scenarios() {
          ResultSet res(conn.get());
          res.query << a.query;
          res.storeNoRes();
+       }},
+      {"cancel",  // argument: an option file for the KILL connection
+       [](const ProbeArgs& a) {
+         Connection conn = connect(a.database);
+         std::thread([&conn, &a] {
+           ResultSet(conn.get()).storeQuery(a.query);
+         }).detach();
+         std::this_thread::sleep_for(std::chrono::milliseconds(500));
+         ResultSet::useDefaultsFile(a.argument);
+         const auto start = std::chrono::steady_clock::now();
+         ResultSet::cancelStatementInFlight(std::chrono::milliseconds(1000));
+         std::cout << "cancelled after "
+                   << std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count()
+                   << " s" << std::endl;
+         std::_Exit(1);
        }},
       {"construct",
        [](const ProbeArgs& a) {

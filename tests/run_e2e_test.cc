@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <mysql.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -643,11 +644,12 @@ TEST_F(RunFixture, ConnectionClosedWhileIdleIsOpenedAgain) {
 
 // A listener on a free loopback port that is no database server: one that
 // never accepts (the kernel still completes the TCP handshake), or an
-// impostor that greets as a server asking for the password in clear text
-// and keeps everything the client sends.
+// impostor that greets as a server, over TLS if asked (with a certificate
+// the client has no reason to trust), then switches to an authentication
+// method that would give it the password, and keeps what the client sends.
 class Impostor {
  public:
-  explicit Impostor(bool asksClearText) {
+  Impostor(const std::string& method, bool tls) : tls_(tls) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -659,17 +661,22 @@ class Impostor {
       ADD_FAILURE() << "cannot listen: " << strerror(errno);
     }
     port_ = ntohs(addr.sin_port);
-    if (asksClearText) thread_ = std::thread([this] { serve(); });
+    if (!method.empty())
+      thread_ = std::thread([this, method] { serve(method); });
   }
   ~Impostor() {
     if (thread_.joinable()) thread_.join();
     close(fd_);
   }
   int port() const { return port_; }
-  // All the client sent so far.
+  // All the client sent, and what it sent after the switch.
   std::string received() {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
+  }
+  std::string answer() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answer_;
   }
 
  private:
@@ -678,61 +685,94 @@ class Impostor {
     return std::string{char(n), char(n >> 8), char(n >> 16), sequence} +
            payload;
   }
-  void serve() {
+  void serve(const std::string& method) {
     pollfd waiting = {fd_, POLLIN, 0};
     if (poll(&waiting, 1, 30000) != 1) return;
     int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     const std::string z(1, '\0'), scramble = "abcdefghijklmnopqrst";
-    const std::string method = "mysql_clear_password" + z;
     std::string greeting =
         "\x0a"
         "5.5.5-10.11.19-MariaDB" +
         z + std::string("\x01\x00\x00\x00", 4) + scramble.substr(0, 8) + z +
-        "\x01\xa2\x21\x02" + z + "\x08" + z + "\x15" + std::string(10, '\0') +
-        scramble.substr(8) + z + method;
+        (tls_ ? "\x01\xaa" : "\x01\xa2") + "\x21\x02" + z + "\x08" + z +
+        "\x15" + std::string(10, '\0') + scramble.substr(8) + z + method + z;
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    SSL* ssl = nullptr;
+    auto send = [&](const std::string& bytes) {
+      if (bytes.empty()) return true;
+      return ssl ? SSL_write(ssl, bytes.data(), int(bytes.size())) > 0
+                 : write(client, bytes.data(), bytes.size()) >= 0;
+    };
     std::string reply = packet(greeting, 0);
-    for (char buffer[4096];;) {
-      if (!reply.empty() && write(client, reply.data(), reply.size()) < 0)
-        break;
+    bool switched = false;
+    for (char buffer[4096]; send(reply);) {
       pollfd readable = {client, POLLIN, 0};
-      if (poll(&readable, 1, 15000) != 1) break;
-      ssize_t n = read(client, buffer, sizeof buffer);
+      if ((!ssl || SSL_pending(ssl) == 0) && poll(&readable, 1, 15000) != 1) {
+        break;
+      }
+      int n = ssl ? SSL_read(ssl, buffer, sizeof buffer)
+                  : int(read(client, buffer, sizeof buffer));
       if (n <= 0) break;
       std::lock_guard<std::mutex> lock(mutex_);
-      received_.append(buffer, static_cast<size_t>(n));
-      // Whatever the client answered first, ask again in clear text.
-      reply = reply[3] == 0 ? packet("\xfe" + method + scramble + z, 2) : "";
+      received_.append(buffer, size_t(n));
+      if (switched) answer_.append(buffer, size_t(n));
+      if (tls_ && !ssl) {  // the client's request for TLS
+        ssl = SSL_new(context);
+        SSL_use_certificate_file(
+            ssl, test_support::certificate("server-cert.pem").c_str(),
+            SSL_FILETYPE_PEM);
+        SSL_use_PrivateKey_file(
+            ssl, test_support::certificate("server-key.pem").c_str(),
+            SSL_FILETYPE_PEM);
+        SSL_set_fd(ssl, client);
+        if (SSL_accept(ssl) != 1) break;
+        reply = "";
+        continue;
+      }
+      // Whatever the client answered, switch to the method.
+      reply = switched ? ""
+                       : packet("\xfe" + method + z + scramble + z,
+                                char(buffer[3] + 1));
+      switched = true;
     }
+    if (ssl) SSL_free(ssl);
+    SSL_CTX_free(context);
     close(client);
   }
 
+  bool tls_;
   int fd_ = -1;
   int port_ = 0;
   std::thread thread_;
   std::mutex mutex_;
-  std::string received_;  // guarded by mutex_
+  std::string received_, answer_;  // guarded by mutex_
 };
 
-// No impostor on the default port gets the password, and a listener that
-// never answers ends the run with the connection diagnostic once the
-// connect timeout is over: 30 s unless the option file sets another.
+// No impostor on the default port gets the password, in clear text or
+// encrypted with a key it sends, over plain TCP or TLS it offers itself;
+// and a listener that never answers ends the run with the connection
+// diagnostic once the connect timeout is over: 30 s unless the option
+// file sets another.
 TEST_F(RunFixture, ImpostorsGetNoPasswordAndNoEndlessWait) {
   const std::string quick = dir_.file("quick.cnf");
   writeFile(quick, "[client]\nconnect-timeout=2\n");
   struct Case {
     const char* name;
-    bool asksClearText;
+    std::string method;  // empty: never answers
+    bool tls;
     std::string defaults;
     int least, most;  // seconds the run may take
   };
   const Case cases[] = {
-      {"asks for the password in clear text", true, "", 0, 10},
-      {"never answers", false, "", 29, 45},
-      {"never answers, connect-timeout=2", false, quick, 1, 10},
+      {"clear text", "mysql_clear_password", false, "", 0, 10},
+      {"clear text, over its own TLS", "mysql_clear_password", true, "", 0, 10},
+      {"the password under its RSA key", "sha256_password", false, "", 0, 10},
+      {"never answers", "", false, "", 29, 45},
+      {"never answers, connect-timeout=2", "", false, quick, 1, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Impostor impostor(c.asksClearText);
+    Impostor impostor(c.method, c.tls);
     const auto start = std::chrono::steady_clock::now();
     // timeout(1) ends a run that would wait for ever.
     std::vector<std::string> given = {"60", test_support::tallyplotBinary()};
@@ -751,7 +791,8 @@ TEST_F(RunFixture, ImpostorsGetNoPasswordAndNoEndlessWait) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.rfind(kConnectPrefix, 0), 0u) << run.err;
     EXPECT_EQ(impostor.received().find("s3cret-Pw"), std::string::npos);
-    EXPECT_FALSE(c.asksClearText && impostor.received().empty());
+    EXPECT_EQ(impostor.answer(), "") << "the client answered the switch";
+    EXPECT_FALSE(!c.method.empty() && impostor.received().empty());
   }
 }
 
@@ -806,7 +847,7 @@ class ChildRun {
   // Whether the process still runs; reaps it (keeping its status) if not.
   bool running() {
     if (pid_ <= 0) return false;
-    if (waitpid(pid_, &raw_, WNOHANG) == 0) return true;
+    if (waitpid(pid_, &raw_, WNOHANG) != pid_) return true;
     pid_ = -1;
     return false;
   }
