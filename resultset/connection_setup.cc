@@ -88,33 +88,21 @@ struct AuthenticationPlugin {
   int (*authenticateUser)(MYSQL_PLUGIN_VIO* vio, MYSQL* mysql);
 };
 
-AuthenticationPlugin gClearPasswordGuard = {
-    2,       // MYSQL_CLIENT_AUTHENTICATION_PLUGIN
-    0x0100,  // its interface version
-    "mysql_clear_password",
-    "tallyplot",
-    "the password in clear text over verified TLS or a socket only",
-    {1, 0, 0},
-    "",
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    guardedClearPassword};
+// A guard named after the library's method it takes the place of.
+AuthenticationPlugin guard(const char* method,
+                           int (*authenticate)(MYSQL_PLUGIN_VIO*, MYSQL*)) {
+  return {
+      2,       // MYSQL_CLIENT_AUTHENTICATION_PLUGIN
+      0x0100,  // its interface version
+      method,      "tallyplot", "answers only over verified TLS or a socket",
+      {1, 0, 0},   "",          nullptr,
+      nullptr,     nullptr,     nullptr,
+      authenticate};
+}
 
-AuthenticationPlugin gDialogGuard = {
-    2,
-    0x0100,
-    "dialog",
-    "tallyplot",
-    "password questions over verified TLS or a socket only",
-    {1, 0, 0},
-    "",
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    guardedDialog};
+AuthenticationPlugin gClearPasswordGuard =
+    guard("mysql_clear_password", guardedClearPassword);
+AuthenticationPlugin gDialogGuard = guard("dialog", guardedDialog);
 
 // Takes the place of the library's own clear-text methods, which would
 // answer an impostor on the default port. They are loaded on demand, so

@@ -2,11 +2,7 @@
 // rows, the query text builder, field access, copies and assignment, and
 // (through the resultset_probe subprocess) every diagnostic with its exact
 // text, stream and exit status.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <sstream>
@@ -641,23 +637,13 @@ TEST_F(ResultSetTest, QueryFailureDiagnostics) {
 // does not answer the connection that would send KILL QUERY (here: a
 // listener that never accepts), so a stopped run never hangs.
 TEST_F(ResultSetTest, CancelGivesUpAtTheDeadline) {
-  int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  auto* address = reinterpret_cast<sockaddr*>(&addr);
-  ASSERT_TRUE(bind(silent, address, sizeof addr) == 0 &&
-              listen(silent, 4) == 0 &&
-              getsockname(silent, address, &length) == 0);
+  test_support::LoopbackListener silent;
   test_support::TempDir dir;
-  test_support::writeFile(
-      dir.file("silent.cnf"),
-      "[client]\nport=" + std::to_string(ntohs(addr.sin_port)) + "\n");
+  test_support::writeFile(dir.file("silent.cnf"),
+                          "[client]\nport=" + std::to_string(silent.port()));
   test_support::ProcessResult run = test_support::runProcess(
       RESULTSET_PROBE,
       {"cancel", db_->name(), "select sleep(20)", dir.file("silent.cnf")});
-  close(silent);
   EXPECT_EQ(run.out, "cancelled after 1 s\n") << run.err;
 }
 

@@ -277,6 +277,7 @@ cmd_stop() {
       *) die "$CLUSTER holds files this script did not make; not removing it" ;;
     esac
   done
+  [[ -n "$CLUSTER" && "$CLUSTER" != / ]] || die "refusing to remove '$CLUSTER'"
   rm -rf "$CLUSTER"
 }
 

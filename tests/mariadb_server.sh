@@ -113,11 +113,15 @@ is_server_dir() {
 # Removes DIR and the socket directory it records.
 remove_dir() {
   local dir=$1 short
+  [[ -n "$dir" && "$dir" != / ]] || die "refusing to remove '$dir'"
   is_server_dir "$dir" ||
     die "$dir holds files this script did not make; not removing it"
   if [[ -f "$dir/socketdir" ]]; then
     short=$(cat "$dir/socketdir")
-    [[ "$short" == /tmp/tallyplot-sock-* ]] && rm -rf "$short"
+    # Only a name mktemp gave (choose_socket): no "..", no other place.
+    if [[ "$short" =~ ^/tmp/tallyplot-sock-[A-Za-z0-9]{6}$ ]]; then
+      rm -rf "$short"
+    fi
   fi
   rm -rf "$dir"
 }

@@ -2,13 +2,11 @@
 // the command line, the two connections and their diagnostics, the group
 // size, the password hidden from the process list, and an output path that
 // a failed run leaves exactly as it was.
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +21,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,14 +76,6 @@ RawConnection rawConnect(const std::string& database, std::string& error) {
   return conn;
 }
 
-// Runs one statement on a raw connection; fails the test on error.
-void rawExec(MYSQL* conn, const std::string& sql) {
-  if (mysql_query(conn, sql.c_str()) != 0) {
-    ADD_FAILURE() << sql << ": " << mysql_error(conn);
-  }
-  if (MYSQL_RES* res = mysql_store_result(conn)) mysql_free_result(res);
-}
-
 // The first field of the first row of query, or "" when there is none.
 std::string rawValue(MYSQL* conn, const std::string& query) {
   std::string value;
@@ -101,17 +92,7 @@ std::string rawValue(MYSQL* conn, const std::string& query) {
 }
 
 // A loopback port on which nothing listens.
-int unusedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
+int unusedPort() { return test_support::LoopbackListener(false).port(); }
 
 std::string flagColumnsDefinition() {
   std::string columns;
@@ -650,25 +631,14 @@ TEST_F(RunFixture, ConnectionClosedWhileIdleIsOpenedAgain) {
 class Impostor {
  public:
   Impostor(const std::string& method, bool tls) : tls_(tls) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    auto* address = reinterpret_cast<sockaddr*>(&addr);
-    if (bind(fd_, address, sizeof addr) != 0 || listen(fd_, 4) != 0 ||
-        getsockname(fd_, address, &length) != 0) {
-      ADD_FAILURE() << "cannot listen: " << strerror(errno);
-    }
-    port_ = ntohs(addr.sin_port);
-    if (!method.empty())
+    if (!method.empty()) {
       thread_ = std::thread([this, method] { serve(method); });
+    }
   }
   ~Impostor() {
     if (thread_.joinable()) thread_.join();
-    close(fd_);
   }
-  int port() const { return port_; }
+  int port() const { return listener_.port(); }
   // All the client sent, and what it sent after the switch.
   std::string received() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -686,9 +656,9 @@ class Impostor {
            payload;
   }
   void serve(const std::string& method) {
-    pollfd waiting = {fd_, POLLIN, 0};
+    pollfd waiting = {listener_.fd(), POLLIN, 0};
     if (poll(&waiting, 1, 30000) != 1) return;
-    int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    int client = accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
     const std::string z(1, '\0'), scramble = "abcdefghijklmnopqrst";
     std::string greeting =
         "\x0a"
@@ -741,8 +711,7 @@ class Impostor {
   }
 
   bool tls_;
-  int fd_ = -1;
-  int port_ = 0;
+  test_support::LoopbackListener listener_;
   std::thread thread_;
   std::mutex mutex_;
   std::string received_, answer_;  // guarded by mutex_
@@ -863,20 +832,32 @@ class ChildRun {
   int raw_ = 0;
 };
 
-// Waits (bounded) until path exists, while the child still runs.
-::testing::AssertionResult waitForFile(ChildRun& child,
-                                       const std::string& path) {
+// Waits (bounded) until ready() holds, while the child still runs.
+::testing::AssertionResult waitFor(ChildRun& child,
+                                   const std::function<bool()>& ready,
+                                   const std::string& what) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!fileExists(path)) {
+  while (!ready()) {
     if (!child.running()) {
-      return ::testing::AssertionFailure() << "the run ended before " << path;
+      return ::testing::AssertionFailure() << "the run ended before " << what;
     }
     if (std::chrono::steady_clock::now() > deadline) {
-      return ::testing::AssertionFailure() << "no " << path;
+      return ::testing::AssertionFailure() << "no " << what;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return ::testing::AssertionSuccess();
+}
+
+// Waits for the child's statement like pattern to run in database.
+::testing::AssertionResult waitForStatement(ChildRun& child, MYSQL* watcher,
+                                            const std::string& database,
+                                            const std::string& pattern) {
+  const std::string running =
+      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
+      database + "' AND ID <> CONNECTION_ID() AND INFO LIKE '" + pattern + "'";
+  return waitFor(
+      child, [&] { return rawValue(watcher, running) == "1"; }, pattern);
 }
 
 // The sanitizer settings of this process, plus leave to load a library
@@ -936,7 +917,8 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
                      {"ASAN_OPTIONS", asanOptionsForPreload()}},
                     w.ignored ? w.signal : 0,
                     owner});
-    ASSERT_TRUE(waitForFile(child, side.file("entered")));
+    ASSERT_TRUE(waitFor(
+        child, [&] { return fileExists(side.file("entered")); }, "entered"));
     ASSERT_TRUE(w.signal == 0 || child.signal(w.signal));
     writeFile(side.file("release"), "");
     // A signal that is not ignored ends the run, and its status says so.
@@ -960,27 +942,6 @@ std::vector<std::string> processArguments(pid_t pid) {
   return args;
 }
 
-// Waits (bounded) until the child's statement like pattern runs on the
-// server in database.
-::testing::AssertionResult waitForStatement(ChildRun& child, MYSQL* watcher,
-                                            const std::string& database,
-                                            const std::string& pattern) {
-  const std::string running =
-      "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
-      database + "' AND ID <> CONNECTION_ID() AND INFO LIKE '" + pattern + "'";
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (rawValue(watcher, running) != "1") {
-    if (!child.running()) {
-      return ::testing::AssertionFailure() << "the run ended first";
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      return ::testing::AssertionFailure() << "no statement like " << pattern;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return ::testing::AssertionSuccess();
-}
-
 TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   loadValidData(*output_, *data_);
   test_support::useTestServer();  // the child inherits the port
@@ -988,7 +949,7 @@ TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   RawConnection locker = rawConnect(output_->name(), error);
   RawConnection watcher = rawConnect(output_->name(), error);
   ASSERT_TRUE(locker && watcher) << error;
-  rawExec(locker.get(), "LOCK TABLES cases WRITE");
+  rawValue(locker.get(), "LOCK TABLES cases WRITE");
 
   const std::string path = dir_.file("chart.eps");
   const std::vector<std::string> given = args(path);
@@ -1001,7 +962,7 @@ TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   expected[4] = std::string(given[3].size(), 'x');
   EXPECT_EQ(processArguments(child.pid()), expected);
 
-  rawExec(locker.get(), "UNLOCK TABLES");
+  rawValue(locker.get(), "UNLOCK TABLES");
   int status = child.wait();
   expectCompleteRun(
       {status, readFile(dir_.file("out.txt")), readFile(dir_.file("err.txt"))},

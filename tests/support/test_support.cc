@@ -2,13 +2,16 @@
 // both streams captured, Ghostscript rendering and temporary files.
 #include "test_support.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -238,6 +241,26 @@ int tlsServerPort() {
 
 std::string certificate(const std::string& name) {
   return std::string(TEST_CERT_DIR) + "/" + name;
+}
+
+LoopbackListener::LoopbackListener(bool listening) {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  auto* address = reinterpret_cast<sockaddr*>(&addr);
+  if (bind(fd_, address, sizeof addr) != 0 ||
+      (listening && listen(fd_, 4) != 0) ||
+      getsockname(fd_, address, &length) != 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1: " << std::strerror(errno);
+    return;
+  }
+  port_ = ntohs(addr.sin_port);
+}
+
+LoopbackListener::~LoopbackListener() {
+  if (fd_ >= 0) close(fd_);
 }
 
 void useTestServer() {

@@ -24,6 +24,23 @@ std::string serverSocket();
 int tlsServerPort();
 std::string certificate(const std::string& name);
 
+// A socket bound to a free port on 127.0.0.1, listening unless asked not
+// to; closed when the object goes. One that listens but never accepts
+// still completes the TCP handshake: a server that never answers.
+class LoopbackListener {
+ public:
+  explicit LoopbackListener(bool listening = true);
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+  int fd() const { return fd_; }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // Points this process's client library at the test server: sets
 // MYSQL_TCP_PORT so connections on the default port reach it.
 void useTestServer();
