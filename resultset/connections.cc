@@ -19,9 +19,11 @@ struct Registry {
   MYSQL* lastUsed = nullptr;  // the connection of the last statement
 };
 
+// Never destroyed, like the other shared state here: the signal thread may
+// still use it while the process exits.
 Registry& registry() {
-  static Registry instance;
-  return instance;
+  static auto* instance = new Registry;
+  return *instance;
 }
 
 // The statement in flight. Taken before the registry's lock where both are.
@@ -31,16 +33,12 @@ struct Flight {
   MYSQL* conn = nullptr;
   unsigned long thread = 0;  // its server thread, for KILL QUERY
   bool cancelling = false;   // never reset: the process ends
+  bool killing = false;      // a connection sending KILL QUERY is open
 };
 
 Flight& flight() {
-  static Flight instance;
-  return instance;
-}
-
-// Errors of a connection the server has closed.
-bool isClosedByServer(unsigned errnum) {
-  return errnum == 2006 || errnum == 2013;  // CR_SERVER_GONE, CR_SERVER_LOST
+  static auto* instance = new Flight;
+  return *instance;
 }
 
 // Sends KILL QUERY for thread over a new connection like settings; false
@@ -59,9 +57,13 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
 
 }  // namespace
 
+bool isClosedByServer(unsigned errnum) {
+  return errnum == 2006 || errnum == 2013;  // CR_SERVER_GONE, CR_SERVER_LOST
+}
+
 std::string& defaultsFile() {
-  static std::string path;
-  return path;
+  static auto* path = new std::string;
+  return *path;
 }
 
 MYSQL* newConnection() {
@@ -164,21 +166,28 @@ bool cancelStatementInFlight(std::chrono::milliseconds wait) {
   // deadline; it is left behind when the process ends. KILL QUERY again
   // now and then: one that reaches the server before the statement does
   // is lost.
+  f.killing = true;
   std::thread([settings, thread, deadline] {
     Flight& f = flight();
-    do {
-      if (!killQuery(settings, thread)) return;
+    for (;;) {
+      const bool killed = killQuery(settings, thread);
       std::unique_lock<std::mutex> lock(f.mutex);
-      if (f.changed.wait_for(lock, std::chrono::milliseconds(500),
-                             [&f] { return f.conn == nullptr; })) {
+      f.killing = false;
+      f.changed.notify_all();
+      if (!killed ||
+          f.changed.wait_for(lock, std::chrono::milliseconds(500),
+                             [&f] { return f.conn == nullptr; }) ||
+          std::chrono::steady_clock::now() >= deadline) {
         return;
       }
-    } while (std::chrono::steady_clock::now() < deadline);
+      f.killing = true;
+    }
   }).detach();
   // Once the statement has ended, its thread waits above and no connection
-  // is in use: each can say goodbye.
+  // is in use: each can say goodbye, the one that sent KILL QUERY too,
+  // which is why the process must not end while it is open.
   if (f.changed.wait_until(lock, deadline,
-                           [&f] { return f.conn == nullptr; })) {
+                           [&f] { return f.conn == nullptr && !f.killing; })) {
     lock.unlock();
     closeAllConnections();
   }

@@ -39,6 +39,10 @@ void closeConnection(MYSQL* conn);
 // Closes every recorded connection.
 void closeAllConnections();
 
+// Whether a statement or ping that failed with this error found its
+// connection closed by the server, so that opening it again may help.
+bool isClosedByServer(unsigned errnum);
+
 // To call before each statement on conn. When conn sat idle while another
 // connection worked and the server closed it meanwhile (its wait_timeout),
 // opens it again in place, once, with the same settings. False, with the

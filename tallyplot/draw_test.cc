@@ -1,48 +1,14 @@
-// Tests of the per-series body writers and the number and string helpers
-// they share.
+// Tests of the per-series body writers and the escaping of the texts they
+// write.
 #include "draw.h"
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-TEST(FormatNumberTest, LikeTheStreamDefault) {
-  struct Case {
-    double value;
-    const char* written;
-  };
-  const std::vector<Case> cases = {
-      {100.0, "100"},
-      {96.5, "96.5"},
-      {33.333333, "33.3333"},
-      {66.666666, "66.6667"},
-      {200.0 / 3.0, "66.6667"},
-      {100.0 / 3.0, "33.3333"},
-      {0.00001, "1e-05"},
-      {0.0001, "0.0001"},
-      {0.0, "0"},
-      {-150.0, "-150"},
-      {-12.5, "-12.5"},
-      {91.66666666666667, "91.6667"},
-      {100.0000001, "100"},
-      {123456.0, "123456"},
-      {999999.0, "999999"},
-      {1000000.0, "1e+06"},
-      {1234567.0, "1.23457e+06"},
-      {1e-300, "1e-300"},
-      {std::numeric_limits<double>::infinity(), "inf"},
-      {-std::numeric_limits<double>::infinity(), "-inf"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.written);
-    EXPECT_EQ(formatNumber(c.value), c.written);
-  }
-}
 
 TEST(EscapePsStringTest, OnlyBackslashAndParenthesesChange) {
   struct Case {

@@ -12,6 +12,29 @@ size_t sequenceLength(unsigned char lead) {
   return 0;
 }
 
+// Whether the second byte of a sequence led by lead is in range: after
+// these leads a narrower range keeps out overlong forms (E0, F0),
+// surrogates (ED) and code points beyond U+10FFFF (F4).
+bool isSecondByte(unsigned char lead, unsigned char second) {
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  return second >= low && second <= high;
+}
+
+// Whether a well-formed sequence of length bytes starts at text[i].
+bool isWellFormed(const std::string& text, size_t i, size_t length) {
+  if (length == 0 || i + length > text.size()) return false;
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (length > 1 && !isSecondByte(lead, text[i + 1])) return false;
+  for (size_t k = 2; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+  }
+  return true;
+}
+
 // c itself, or '?' for the control codes 0x80 to 0x9F: ISOLatin1Encoding
 // draws accents there, and MariaDB's latin1 (really Windows-1252) puts
 // other characters there (the euro sign, quotes, dashes).
@@ -21,18 +44,14 @@ char drawable(char c) {
 }
 
 // Decodes UTF-8; each character above U+00FF, each control code 0x80 to
-// 0x9F, and each byte that is not
-// part of a well-formed sequence, becomes '?'.
+// 0x9F, and each byte that is not part of a well-formed sequence (overlong,
+// a surrogate, beyond U+10FFFF, cut short) becomes '?'.
 std::string fromUtf8(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     size_t length = sequenceLength(lead);
-    bool wellFormed = length > 0 && i + length <= text.size();
-    for (size_t k = 1; wellFormed && k < length; ++k) {
-      wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    }
-    if (!wellFormed) {
+    if (!isWellFormed(text, i, length)) {
       out += '?';
       ++i;
       continue;

@@ -22,6 +22,15 @@ TEST(ToLatin1Test, ByConnectionCharacterSet) {
        "?("},
       {"latin1", "R\xe9sum\xe9 \x80\x92", "R\xe9sum\xe9 ??"},
       {"utf8mb4", "\xc2\x80\xc2\x9f\xc2\xa0", "??\xa0"},
+      // Each malformed form beside its well-formed neighbour: a character
+      // beyond Latin-1 is one '?', each byte of a malformed one is one.
+      {"utf8mb4", "\xc1\xbf|\xc2\xbf", "??|\xbf"},        // overlong, 2 bytes
+      {"utf8mb4", "\xe0\x9f\xbf|\xe0\xa0\x80", "???|?"},  // overlong, 3
+      {"utf8mb4", "\xf0\x8f\xbf\xbf|\xf0\x90\x80\x80",
+       "????|?"},                                         // overlong, 4
+      {"utf8mb4", "\xed\xa0\x80|\xed\x9f\xbf", "???|?"},  // surrogate
+      {"utf8mb4", "\xf4\x90\x80\x80|\xf4\x8f\xbf\xbf", "????|?"},  // > 10FFFF
+      {"utf8mb4", "\xe2\x82|\xe2\x82\xac", "??|?"},                // cut short
       {"koi8r", "\xf0\xd2\xc9 ok", "??? ok"},
   };
   for (const Case& c : cases) {

@@ -32,39 +32,26 @@ std::vector<SeriesStep> fixedSteps() {
   return steps;
 }
 
-// The first of fields the sums result lacks, or null.
-const char* firstMissing(const ResultSet& sums,
-                         std::initializer_list<const char*> fields) {
-  for (const char* field : fields) {
-    if (!sums.hasField(field)) return field;
-  }
-  return nullptr;
-}
-
 // Appends a step per sums row, up to the first row whose statement the
 // per-series plan never sends; returns the diagnostic that row gives, or
 // the empty text. Rows after one that fails after its statement are left
 // out: the run ends there.
 std::string addSumsSteps(ResultSet& sums, std::vector<SeriesStep>& steps) {
   if (sums.size() == 0) return "";
-  if (const char* missing = firstMissing(sums, {"name", "outputfield"})) {
+  if (const char* missing = firstMissingField(sums, kSumsQueryFields)) {
     return ResultSet::missingFieldText(missing, kSumsQuery);
   }
-  const char* noStyle = firstMissing(sums, {"blue", "green", "red", "symbol"});
+  const char* noStyle = firstMissingField(sums, kSumsStyleFields);
   while (sums.next()) {
     SumsRow row;
-    row.name = static_cast<std::string>(sums.get("name"));
-    row.outputfield = static_cast<std::string>(sums.get("outputfield"));
+    readSumsFields(sums, kSumsQueryFields, row);
     std::string failure = invalidOutputField(row);
     if (!failure.empty()) return failure;
     SeriesStep step{row.column(), row.name, "", "", ""};
     if (noStyle != nullptr) {
       step.after = ResultSet::missingFieldText(noStyle, kSumsQuery);
     } else {
-      row.red = static_cast<std::string>(sums.get("red"));
-      row.green = static_cast<std::string>(sums.get("green"));
-      row.blue = static_cast<std::string>(sums.get("blue"));
-      row.symbol = static_cast<std::string>(sums.get("symbol"));
+      readSumsFields(sums, kSumsStyleFields, row);
       step.color = row.color();
       step.glyph = row.symbol;
       step.after = invalidStyle(row);

@@ -47,12 +47,6 @@ std::string changedLength(const Line& line,
          std::to_string(first) + "; the data table changed during the run\n";
 }
 
-// The text of a field of the current row; ends the process when the
-// column is missing.
-std::string fieldText(const ResultSet& sums, const char* name) {
-  return sums.get(name);
-}
-
 // Queries the points of one series into line and checks their number.
 std::string readLine(const ResultSet& res, const std::string& table,
                      const std::string& column, int order,
@@ -80,17 +74,13 @@ std::string readOneSumsSeries(const ResultSet& sums, const ResultSet& res,
                               const std::string& table, int order,
                               std::vector<ChartSeries>& series) {
   SumsRow row;
-  row.name = fieldText(sums, "name");
-  row.outputfield = fieldText(sums, "outputfield");
+  readSumsFields(sums, kSumsQueryFields, row);
   std::string failure = invalidOutputField(row);
   if (!failure.empty()) return failure;
   Line line({}, row.name);
   failure = readLine(res, table, row.column(), order, series, line);
   if (!failure.empty()) return failure;
-  row.blue = fieldText(sums, "blue");
-  row.green = fieldText(sums, "green");
-  row.red = fieldText(sums, "red");
-  row.symbol = fieldText(sums, "symbol");
+  readSumsFields(sums, kSumsStyleFields, row);
   failure = invalidStyle(row);
   if (failure.empty()) failure = undrawableValue(line, row.symbol);
   if (!failure.empty()) return failure;

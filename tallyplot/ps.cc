@@ -3,6 +3,7 @@
 #include <string>
 
 #include "draw.h"
+#include "series.h"
 
 // The prologue: header comments, the dictionary every later command uses,
 // units, page constants and the PostScript procedures of both pages. Kept
@@ -333,13 +334,6 @@ std::string separator(const std::string& caption) {
   return caption + std::string(80 - caption.size(), '%') + "\n";
 }
 
-// The 15 captions of the fixed series, in series order.
-const char* const kFixedCaptions[] = {
-    "Any exceeded",       "Crew training", "Crewtime",       "Upmass",
-    "Keepalive power",    "Stowage",       "Middecks",       "Energy",
-    "Crew-tended energy", "Acoustics",     "C.T. acoustics", "MTL",
-    "Crew-tended MTL",    "LTL",           "Crew-tended LTL"};
-
 }  // namespace
 
 void printFile(std::ostream& out) { out << kPrologue; }
@@ -362,12 +356,15 @@ void printFooter(std::ostream& out) {
 
 void printTable(std::ostream& out, int numpoints,
                 std::vector<std::string> sumnames) {
-  int sumcount = static_cast<int>(sumnames.size());
+  // The table's size is written as sums for the interpreter to work out:
+  // the fixed rows, and one row less than there are series.
+  const int fixed = kFixedSeriesCount;
+  const int sumcount = static_cast<int>(sumnames.size());
   out << separator("") << separator("%%% Table whatever ") << separator("")
       << "\n";
   out << "0.5 inch TEXTCELL add %x\n"
-      << " 7 inch 15 " << sumcount << " add FONTSIZE mul sub %y\n"
-      << " 14 " << sumcount << " add %rows\n"
+      << " 7 inch " << fixed << " " << sumcount << " add FONTSIZE mul sub %y\n"
+      << " " << fixed - 1 << " " << sumcount << " add %rows\n"
       << numpoints << " %columns\n"
       << " NUMBERCELL %cellwidth\n"
       << "0 %header\n"
@@ -375,8 +372,8 @@ void printTable(std::ostream& out, int numpoints,
       << " drawTable\n"
       << "\n";
   out << "0.5 inch %x\n"
-      << "7 inch 15 " << sumcount << " add FONTSIZE mul sub %y\n"
-      << "14 " << sumcount << " add %rows\n"
+      << "7 inch " << fixed << " " << sumcount << " add FONTSIZE mul sub %y\n"
+      << fixed - 1 << " " << sumcount << " add %rows\n"
       << "1 %columns\n"
       << "TEXTCELL %cellwidth\n"
       << "0 %header\n"
@@ -384,11 +381,13 @@ void printTable(std::ostream& out, int numpoints,
       << "drawTable\n"
       << "\n";
   out << "0.5 inch %x\n"
-      << "7 inch 15 " << sumcount << " add FONTSIZE mul sub %y\n"
+      << "7 inch " << fixed << " " << sumcount << " add FONTSIZE mul sub %y\n"
       << "0 %header\n"
       << "() %title\n"
       << "[ %columndata\n";
-  for (const char* caption : kFixedCaptions) out << " (" << caption << ")\n";
+  for (const FixedSeries& series : kFixedSeries) {
+    out << " (" << series.caption << ")\n";
+  }
   for (const std::string& name : sumnames) {
     out << " (" << escapePsString(name) << ")\n";
   }

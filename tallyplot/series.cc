@@ -7,28 +7,39 @@
 #include "sums_checks.h"
 
 const FixedSeries kFixedSeries[kFixedSeriesCount] = {
-    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976"},
-    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361"},
-    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886"},
-    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1"},
-    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357"},
-    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035"},
-    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165"},
-    {"Energy", "energy_xcd", "circle", "0 0.424 0"},
+    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976",
+     "Any exceeded"},
+    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361",
+     "Crew training"},
+    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886", "Crewtime"},
+    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1", "Upmass"},
+    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357",
+     "Keepalive power"},
+    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035", "Stowage"},
+    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165", "Middecks"},
+    {"Energy", "energy_xcd", "circle", "0 0.424 0", "Energy"},
     {"Crew-Tended Energy", "energy_crewtend_xcd", "asterisk",
-     "0.957 0.678 0.733"},
-    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604"},
-    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1"},
-    {"MTL", "MTL_xcd", "smallsquare", "1 0 1"},
-    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5"},
-    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094"},
-    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
+     "0.957 0.678 0.733", "Crew-tended energy"},
+    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604", "Acoustics"},
+    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1",
+     "C.T. acoustics"},
+    {"MTL", "MTL_xcd", "smallsquare", "1 0 1", "MTL"},
+    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5",
+     "Crew-tended MTL"},
+    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094", "LTL"},
+    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0",
+     "Crew-tended LTL"},
 };
 
 const char kSumsQuery[] = "select * from sums where increment=1";
 
-const char* const kSumsFields[6] = {"name",  "outputfield", "blue",
-                                    "green", "red",         "symbol"};
+const SumsField kSumsQueryFields[2] = {{"name", &SumsRow::name},
+                                       {"outputfield", &SumsRow::outputfield}};
+
+const SumsField kSumsStyleFields[4] = {{"blue", &SumsRow::blue},
+                                       {"green", &SumsRow::green},
+                                       {"red", &SumsRow::red},
+                                       {"symbol", &SumsRow::symbol}};
 
 double successPercentage(double sum, int order) {
   return 100.0 - (sum / static_cast<double>(order)) * 100.0;

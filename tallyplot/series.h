@@ -10,12 +10,14 @@
 #include "line.h"
 #include "resultset.h"
 
-// One of the fifteen series every chart has.
+// One of the fifteen series every chart has, with the caption of its row
+// in the summary table (worded differently from its label).
 struct FixedSeries {
   const char* name;
   const char* column;
   const char* glyph;
   const char* color;
+  const char* caption;
 };
 
 constexpr int kFixedSeriesCount = 15;
@@ -46,8 +48,37 @@ struct SumsRow {
 // The statement that selects the extra series.
 extern const char kSumsQuery[];
 
-// The columns a sums row is read from, in the order they are looked up.
-extern const char* const kSumsFields[6];
+// A column of the sums table and the text of a SumsRow it fills.
+struct SumsField {
+  const char* name;
+  std::string SumsRow::*text;
+};
+
+// The columns that make a series' statement, looked up before it is sent,
+// and those of its style, looked up after it, each in the order they are
+// looked up: a run reports the first one sums lacks.
+extern const SumsField kSumsQueryFields[2];
+extern const SumsField kSumsStyleFields[4];
+
+// The first of fields that the sums result lacks, or null.
+template <size_t N>
+const char* firstMissingField(const ResultSet& sums,
+                              const SumsField (&fields)[N]) {
+  for (const SumsField& field : fields) {
+    if (!sums.hasField(field.name)) return field.name;
+  }
+  return nullptr;
+}
+
+// Reads fields of the current row of sums into row; a column sums lacks
+// ends the process with its diagnostic.
+template <size_t N>
+void readSumsFields(const ResultSet& sums, const SumsField (&fields)[N],
+                    SumsRow& row) {
+  for (const SumsField& field : fields) {
+    row.*field.text = static_cast<std::string>(sums.get(field.name));
+  }
+}
 
 // Percentage of a group's rows that did not exceed a resource whose flags
 // sum to sum, for groups of order rows.

@@ -1,11 +1,18 @@
 #include "termination_signals.h"
 
+#include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <thread>
 
 #include "resultset.h"
@@ -20,15 +27,31 @@ const int kTerminationSignals[] = {SIGHUP, SIGINT, SIGTERM};
 constexpr std::chrono::milliseconds kCancelWait{2000};
 
 // Held by TerminationSignalsHeld; the signal thread takes it before acting.
+// Never destroyed: the signal thread may still use it while the process
+// exits.
 std::recursive_mutex& heldBack() {
-  static std::recursive_mutex mutex;
-  return mutex;
+  static auto* mutex = new std::recursive_mutex;
+  return *mutex;
 }
 
 // The temporary file to remove on a signal, guarded by heldBack().
 std::string& temporaryPath() {
-  static std::string path;
-  return path;
+  static auto* path = new std::string;
+  return *path;
+}
+
+// The signal thread's descriptors: the watched signals, which only it
+// reads, the main thread's notice that the run is leaving, and the
+// answer that no signal is left to act on.
+struct Watch {
+  int signals = -1;
+  int leaving = -1;
+  int settled[2] = {-1, -1};
+};
+
+Watch& watch() {
+  static Watch instance;
+  return instance;
 }
 
 // Everything a signal must stop, then the signal's own default action, so
@@ -43,6 +66,45 @@ std::string& temporaryPath() {
   ResultSet::cancelStatementInFlight(kCancelWait);
   raise(sig);
   _exit(128 + sig);  // not reached: the default action ends the process
+}
+
+// The number of a watched signal that has arrived, or 0 when none has.
+int takeSignal(int signals) {
+  signalfd_siginfo info;
+  ssize_t n;
+  do {
+    n = read(signals, &info, sizeof info);
+  } while (n < 0 && errno == EINTR);
+  return n == static_cast<ssize_t>(sizeof info)
+             ? static_cast<int>(info.ssi_signo)
+             : 0;
+}
+
+// The signal thread: acts on the first signal. When the main thread is
+// leaving, a signal that arrived before is acted on all the same, so the
+// run still dies of it; otherwise the main thread is let go.
+void watchSignals(sigset_t watched) {
+  const Watch& w = watch();
+  pollfd fds[2] = {{w.signals, POLLIN, 0}, {w.leaving, POLLIN, 0}};
+  for (;;) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (int sig = takeSignal(w.signals)) stopRun(sig, watched);
+    if (fds[1].revents != 0) break;
+  }
+  const char settled = 0;
+  while (write(w.settled[1], &settled, 1) < 0 && errno == EINTR) {
+  }
+}
+
+// Run as the main thread leaves (a return from main, or exit()): waits
+// until the signal thread has either let it go or ended the process.
+void settleSignals() {
+  const Watch& w = watch();
+  const uint64_t one = 1;
+  if (write(w.leaving, &one, sizeof one) != sizeof one) return;
+  char settled;
+  while (read(w.settled[0], &settled, 1) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace
@@ -60,15 +122,19 @@ void watchTerminationSignals() {
     }
   }
   if (!any) return;
+  Watch& w = watch();
+  w.signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  w.leaving = eventfd(0, EFD_CLOEXEC);
+  if (w.signals < 0 || w.leaving < 0 || pipe2(w.settled, O_CLOEXEC) != 0) {
+    // Without them the signals keep their default action: a run still
+    // ends at once, only less tidily.
+    return;
+  }
   // Blocked here, before the thread exists, so every thread inherits the
-  // block and only the waiting thread ever sees these signals.
+  // block and only the signal thread ever takes these signals.
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set] {
-    int sig = 0;
-    while (sigwait(&set, &sig) != 0) {
-    }
-    stopRun(sig, set);
-  }).detach();
+  std::thread(watchSignals, set).detach();
+  std::atexit(settleSignals);
 }
 
 TerminationSignalsHeld::TerminationSignalsHeld() : lock_(heldBack()) {}

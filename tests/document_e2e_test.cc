@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,36 +31,12 @@ using test_support::splitLines;
 constexpr int kNull = -1;  // a flag value standing for SQL NULL
 const char kSumsQuery[] = "select * from sums where increment=1";
 
-// One of the fifteen series every chart has.
-struct FixedSeries {
-  const char* name;
-  const char* column;
-  const char* glyph;
-  const char* color;
-};
-
-const FixedSeries kFixed[15] = {
-    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976"},
-    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361"},
-    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886"},
-    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1"},
-    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357"},
-    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035"},
-    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165"},
-    {"Energy", "energy_xcd", "circle", "0 0.424 0"},
-    {"Crew-Tended Energy", "energy_crewtend_xcd", "asterisk",
-     "0.957 0.678 0.733"},
-    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604"},
-    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1"},
-    {"MTL", "MTL_xcd", "smallsquare", "1 0 1"},
-    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5"},
-    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094"},
-    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
-};
+using test_support::kFixedSeries;
 
 std::vector<std::string> fixedColumns() {
   std::vector<std::string> columns;
-  for (const FixedSeries& f : kFixed) columns.push_back(f.column);
+  for (const test_support::FixedSeries& f : kFixedSeries)
+    columns.push_back(f.column);
   return columns;
 }
 
@@ -252,12 +229,10 @@ std::string expectedBody(const std::vector<Series>& series,
   out.push_back("0 0 0 setrgbcolor");
   for (const std::string& l : expectedLabels(series)) out.push_back(l);
   out.insert(out.end(), {"newpath", "drawGrid", "showpage"});
-  std::vector<std::string> captions;
-  for (const std::string& n : sumnames) captions.push_back(psEscaped(n));
-  for (const std::string& l : splitLines(test_support::tableText(
-           static_cast<int>(series.front().points.size()), captions))) {
-    out.push_back(l);
-  }
+  // The table's frame as its own worked example pins it.
+  std::ostringstream table;
+  printTable(table, static_cast<int>(series.front().points.size()), sumnames);
+  for (const std::string& l : splitLines(table.str())) out.push_back(l);
   for (size_t n = 0; n < series.size(); ++n) {
     out.push_back("0.5 inch TEXTCELL add 7 inch " + std::to_string(n + 1) +
                   " FONTSIZE mul sub NUMBERCELL");
@@ -274,7 +249,7 @@ std::string expectedBody(const std::vector<Series>& series,
 // The fifteen fixed series as the data set must give them.
 std::vector<Series> fixedSeries(const DataSet& data) {
   std::vector<Series> series;
-  for (const FixedSeries& f : kFixed) {
+  for (const test_support::FixedSeries& f : kFixedSeries) {
     series.push_back({f.name, f.color, f.glyph, data.points(f.column)});
   }
   return series;
@@ -296,10 +271,7 @@ void expectSameLines(const std::string& actual, const std::string& expected) {
 
 using test_support::serverError;
 
-std::string queryFailure(const std::string& error, const std::string& query) {
-  return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + query +
-         "\"\n";
-}
+using test_support::queryFailure;
 
 std::string pointsQuery(const std::string& table, const std::string& column) {
   return "select selectednum, sum(" + column + ") from " + table +
@@ -971,7 +943,9 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
       "ber";
   EXPECT_EQ(body.rfind("/Times-Roman findfont", 0), 0u);
   EXPECT_NE(body.find("1 50 (" + written + ") drawLabel\n"), std::string::npos);
-  EXPECT_NE(body.find(" (" + written + ")\n (? ?" "?)\n] tableColumn"),
+  EXPECT_NE(body.find(" (" + written +
+                      ")\n (? ?"
+                      "?)\n] tableColumn"),
             std::string::npos);
   ProcessResult drawn = test_support::runProcess(
       "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",

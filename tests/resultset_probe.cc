@@ -31,10 +31,6 @@ Connection connect(const std::string& database,
   return ResultSet::makeConn("127.0.0.1", "root", password, database);
 }
 
-int argumentNumber(const ProbeArgs& args) {
-  return std::atoi(args.argument.c_str());
-}
-
 // Stores args.query on a fresh connection and hands the cursor to step.
 void withStored(const ProbeArgs& args,
                 const std::function<void(ResultSet&)>& step) {
@@ -51,73 +47,15 @@ const std::map<std::string, Scenario>& scenarios() {
   static const std::map<std::string, Scenario> all = {
       {"connect",  // the argument is the password
        [](const ProbeArgs& a) { connect(a.database, a.argument); }},
-      {"next-on-new", [](const ProbeArgs&) { ResultSet().next(); }},
       {"next",
        [](const ProbeArgs& a) {
          withStored(a, [](ResultSet& r) { r.next(); });
-       }},
-      {"seek",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) { r.seek(argumentNumber(a)); });
-       }},
-      {"rewind",
-       [](const ProbeArgs& a) {
-         withStored(a, [](ResultSet& r) { r.rewind(); });
-       }},
-      {"get-before-next",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) { r.get(argumentNumber(a)); });
-       }},
-      {"get-index",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) {
-           r.next();
-           r.get(argumentNumber(a));
-         });
-       }},
-      {"index-operator",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) {
-           r.next();
-           r[argumentNumber(a)];
-         });
        }},
       {"get-name",
        [](const ProbeArgs& a) {
          withStored(a, [&](ResultSet& r) {
            r.next();
            r.get(a.argument);
-         });
-       }},
-      {"name-operator",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) {
-           r.next();
-           r[a.argument];
-         });
-       }},
-      {"get-name-before-next",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) { r.get(a.argument); });
-       }},
-      {"field-number",
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) { r.fieldNumber(a.argument); });
-       }},
-      {"get-after-walk",  // walks off the end, then reads field argument
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) {
-           while (r.next()) {
-           }
-           r.get(argumentNumber(a));
-         });
-       }},
-      {"get-after-statement",  // argument: a statement without columns
-       [](const ProbeArgs& a) {
-         withStored(a, [&](ResultSet& r) {
-           r.next();
-           r.storeQuery(a.argument);
-           r.get(0);
          });
        }},
       {"store",
@@ -127,34 +65,26 @@ const std::map<std::string, Scenario>& scenarios() {
          res.query << a.query;
          res.store();
        }},
-      {"store-no-res",
-       [](const ProbeArgs& a) {
-         Connection conn = connect(a.database);
-         ResultSet res(conn.get());
-         res.query << a.query;
-         res.storeNoRes();
-       }},
       {"cancel",  // argument: an option file for the KILL connection
        [](const ProbeArgs& a) {
          Connection conn = connect(a.database);
+         ResultSet::useDefaultsFile(a.argument);
          std::thread([&conn, &a] {
            ResultSet(conn.get()).storeQuery(a.query);
          }).detach();
-         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-         ResultSet::useDefaultsFile(a.argument);
-         const auto start = std::chrono::steady_clock::now();
-         ResultSet::cancelStatementInFlight(std::chrono::milliseconds(1000));
+         auto start = std::chrono::steady_clock::now();
+         // Until the statement is in flight.
+         while (!ResultSet::cancelStatementInFlight(
+             std::chrono::milliseconds(1000))) {
+           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+           start = std::chrono::steady_clock::now();
+         }
          std::cout << "cancelled after "
                    << std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::steady_clock::now() - start)
                           .count()
                    << " s" << std::endl;
          std::_Exit(1);
-       }},
-      {"construct",
-       [](const ProbeArgs& a) {
-         Connection conn = connect(a.database);
-         ResultSet res(a.query, conn.get());
        }},
   };
   return all;

@@ -21,6 +21,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -47,16 +48,6 @@ const char kUsageTail[] =
     " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
 const char kConnectPrefix[] = "Failed to connect to database: Error: ";
 const char kPrevious[] = "%!PS a previous document\n\twith its own bytes\n";
-
-// The fifteen flag columns every data table carries.
-const char* const kFlagColumns[] = {"any_exceeded_inc",       "crewtrng_xcd",
-                                    "crewtime_xcd",           "upmass_xcd",
-                                    "keepalive_xcd",          "stowage_xcd",
-                                    "middecks_xcd",           "energy_xcd",
-                                    "energy_crewtend_xcd",    "acoustics_xcd",
-                                    "acoustics_crewtend_xcd", "MTL_xcd",
-                                    "MTL_crewtend_xcd",       "LTL_xcd",
-                                    "LTL_crewtend_xcd"};
 
 // Closes a connection opened with the C API by the tests themselves.
 struct MysqlCloser {
@@ -96,8 +87,8 @@ int unusedPort() { return test_support::LoopbackListener(false).port(); }
 
 std::string flagColumnsDefinition() {
   std::string columns;
-  for (const char* column : kFlagColumns) {
-    columns += std::string(", `") + column + "` TINYINT DEFAULT 0";
+  for (const test_support::FixedSeries& f : test_support::kFixedSeries) {
+    columns += std::string(", `") + f.column + "` TINYINT DEFAULT 0";
   }
   return columns;
 }
@@ -244,11 +235,11 @@ void expectFailureKeepsOutput(const TempDir& dir, const Failure& f) {
             std::vector<std::string>{"existing.eps"});
 }
 
+// The diagnostic of query, which the server refuses in database.
 std::string queryFailure(const std::string& database,
                          const std::string& query) {
-  return "Failure to execute: \n\t" +
-         test_support::serverError(database, query) + "\n\n\tOn query: \"" +
-         query + "\"\n";
+  return test_support::queryFailure(test_support::serverError(database, query),
+                                    query);
 }
 
 std::string groupQuery(const std::string& table) {
@@ -526,6 +517,7 @@ struct ChildOptions {
   int ignoredSignal = 0;
   uid_t uid = 0;
   bool stdoutClosed = false;  // started with standard output closed
+  std::string program = test_support::tallyplotBinary();
 };
 
 // A TLS-only server gives the document of a plain one, byte for byte, to
@@ -720,8 +712,8 @@ class Impostor {
 // No impostor on the default port gets the password, in clear text or
 // encrypted with a key it sends, over plain TCP or TLS it offers itself;
 // and a listener that never answers ends the run with the connection
-// diagnostic once the connect timeout is over: 30 s unless the option
-// file sets another.
+// diagnostic once the connect timeout is over (the option file's here; the
+// 30 s default is read back from a connection in the query layer's tests).
 TEST_F(RunFixture, ImpostorsGetNoPasswordAndNoEndlessWait) {
   const std::string quick = dir_.file("quick.cnf");
   writeFile(quick, "[client]\nconnect-timeout=2\n");
@@ -736,7 +728,6 @@ TEST_F(RunFixture, ImpostorsGetNoPasswordAndNoEndlessWait) {
       {"clear text", "mysql_clear_password", false, "", 0, 10},
       {"clear text, over its own TLS", "mysql_clear_password", true, "", 0, 10},
       {"the password under its RSA key", "sha256_password", false, "", 0, 10},
-      {"never answers", "", false, "", 29, 45},
       {"never answers, connect-timeout=2", "", false, quick, 1, 10},
   };
   for (const Case& c : cases) {
@@ -772,7 +763,7 @@ class ChildRun {
  public:
   ChildRun(const std::vector<std::string>& args, const std::string& outPath,
            const std::string& errPath, const ChildOptions& options = {}) {
-    std::vector<std::string> argv{test_support::tallyplotBinary()};
+    std::vector<std::string> argv{options.program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(a.data());
@@ -872,6 +863,19 @@ std::string asanOptionsForPreload() {
 // The user the in-place rows run as: root may replace any file.
 const uid_t kNobody = 65534;
 
+// Copies an executable file into dir, where any user may run it: the build
+// may lie under a directory only its owner may enter. Returns the copy.
+std::string runnableCopy(const TempDir& dir, const std::string& path) {
+  const std::string copy = dir.file(path.substr(path.rfind('/') + 1));
+  std::error_code error;
+  std::filesystem::copy_file(path, copy, error);
+  if (error || chmod(copy.c_str(), 0755) != 0) {
+    ADD_FAILURE() << "cannot copy " << path << " to " << copy << ": "
+                  << (error ? error.message() : strerror(errno));
+  }
+  return copy;
+}
+
 // A run signalled while it writes its document (the shim holds the named
 // call until the test has acted) ends as the signal says, and never leaves
 // a temporary file or the new document followed by old bytes.
@@ -902,6 +906,12 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
   const std::string path = dir_.file("chart.eps");
   const std::string old = kPrevious + std::string(300000, 'o');
   ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);  // no new files for nobody
+  TempDir bin;
+  ASSERT_EQ(chmod(bin.path().c_str(), 0755), 0);
+  const std::string program =
+      runnableCopy(bin, test_support::tallyplotBinary());
+  const std::string shim = runnableCopy(bin, HOLD_CALL_LIBRARY);
+  ASSERT_FALSE(::testing::Test::HasFailure());
   for (const Window& w : windows) {
     SCOPED_TRACE(w.name);
     writeFile(path, old);
@@ -910,13 +920,15 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
     TempDir side;  // the run's streams and the shim's files
     ASSERT_EQ(chmod(side.path().c_str(), 0777), 0);
     ChildRun child(args(path), side.file("out.txt"), side.file("err.txt"),
-                   {{{"LD_PRELOAD", HOLD_CALL_LIBRARY},
+                   {{{"LD_PRELOAD", shim},
                      {"TALLYPLOT_TEST_HOLD", w.held},
                      {"TALLYPLOT_TEST_HOLD_ENTERED", side.file("entered")},
                      {"TALLYPLOT_TEST_HOLD_RELEASE", side.file("release")},
                      {"ASAN_OPTIONS", asanOptionsForPreload()}},
                     w.ignored ? w.signal : 0,
-                    owner});
+                    owner,
+                    false,
+                    program});
     ASSERT_TRUE(waitFor(
         child, [&] { return fileExists(side.file("entered")); }, "entered"));
     ASSERT_TRUE(w.signal == 0 || child.signal(w.signal));
@@ -1037,7 +1049,10 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("Failure to execute"), std::string::npos);
 
-  const std::string slow = "(select * from cases where sleep(1) = 0) as t";
+  // A minute to scan, unless the run stops it on the server: the
+  // connection of a statement that ran on would outlast the bounded wait
+  // for the disconnect below.
+  const std::string slow = "(select * from cases where sleep(10) = 0) as t";
   createSums(*data_);
   test_support::useTestServer();  // the child inherits the port
   for (int signal : {SIGINT, SIGTERM}) {
@@ -1051,12 +1066,9 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
              sizeof out - 1);
     EXPECT_EQ(out, signal == SIGINT ? "/dev/null" : dir_.file("out.txt"));
     ASSERT_TRUE(child.signal(signal));
-    const auto signalled = std::chrono::steady_clock::now();
     EXPECT_EQ(child.wait(), 128 + signal);
     ASSERT_NO_FATAL_FAILURE(
-        waitUntilDisconnected(watcher.get(), {output_->name()}));
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled,
-              std::chrono::milliseconds(1500))
+        waitUntilDisconnected(watcher.get(), {output_->name()}))
         << "the statement ran on";
     EXPECT_FALSE(fileExists(dir_.file("new.eps")));
   }

@@ -431,29 +431,24 @@ std::vector<std::string> splitLines(const std::string& text) {
   return lines;
 }
 
-std::string tableText(int numpoints, const std::vector<std::string>& captions) {
-  const std::string percent(80, '%');
-  const std::string s = std::to_string(captions.size());
-  std::string text = percent + "\n%%% Table whatever " + std::string(61, '%') +
-                     "\n" + percent + "\n\n";
-  text += "0.5 inch TEXTCELL add %x\n 7 inch 15 " + s +
-          " add FONTSIZE mul sub %y\n 14 " + s + " add %rows\n" +
-          std::to_string(numpoints) +
-          " %columns\n NUMBERCELL %cellwidth\n0 %header\n() %title\n"
-          " drawTable\n\n";
-  text += "0.5 inch %x\n7 inch 15 " + s + " add FONTSIZE mul sub %y\n14 " + s +
-          " add %rows\n1 %columns\nTEXTCELL %cellwidth\n0 %header\n"
-          "() %title\ndrawTable\n\n";
-  text += "0.5 inch %x\n7 inch 15 " + s +
-          " add FONTSIZE mul sub %y\n0 %header\n() %title\n[ %columndata\n";
-  text +=
-      " (Any exceeded)\n (Crew training)\n (Crewtime)\n (Upmass)\n"
-      " (Keepalive power)\n (Stowage)\n (Middecks)\n (Energy)\n"
-      " (Crew-tended energy)\n (Acoustics)\n (C.T. acoustics)\n (MTL)\n"
-      " (Crew-tended MTL)\n (LTL)\n (Crew-tended LTL)\n";
-  for (const std::string& caption : captions) text += " (" + caption + ")\n";
-  return text + "] tableColumn\n\n";
-}
+const FixedSeries kFixedSeries[15] = {
+    {"All Resources", "any_exceeded_inc", "square", "0.627 0.627 0.976"},
+    {"Crew Training", "crewtrng_xcd", "diamond", "0.973 0.592 0.361"},
+    {"Crew Time", "crewtime_xcd", "circle", "0.773 1520.596 0.886"},
+    {"Upmass", "upmass_xcd", "triangle", "0.239 0.843 1"},
+    {"Keep-alive Power", "keepalive_xcd", "diamond", "0 0.106 0.357"},
+    {"Stowage", "stowage_xcd", "cross", "0.718 0.035 0.035"},
+    {"Middecks", "middecks_xcd", "square", "1 0.616 0.165"},
+    {"Energy", "energy_xcd", "circle", "0 0.424 0"},
+    {"Crew-Tended Energy", "energy_crewtend_xcd", "asterisk",
+     "0.957 0.678 0.733"},
+    {"Acoustics", "acoustics_xcd", "plus", "0.216 0.651 0.604"},
+    {"Crew-Tended Acoustics", "acoustics_crewtend_xcd", "underscore", "0 0 1"},
+    {"MTL", "MTL_xcd", "smallsquare", "1 0 1"},
+    {"Crew-Tended MTL", "MTL_crewtend_xcd", "smallasterisk", "0.419 0.031 0.5"},
+    {"LTL", "LTL_xcd", "triangle", "0.094 0.804 0.094"},
+    {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
+};
 
 std::string clusterDir() { return TEST_CLUSTER_DIR; }
 
@@ -476,6 +471,11 @@ int clusterBackendPort(int k) {
 void execSqlAt(int port, const std::string& database, const std::string& sql) {
   MysqlHandle conn = connectAt(port, database);
   if (conn) runStatements(conn.get(), sql);
+}
+
+std::string queryFailure(const std::string& error, const std::string& query) {
+  return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + query +
+         "\"\n";
 }
 
 std::string serverError(const std::string& database, const std::string& query,

@@ -126,9 +126,17 @@ std::vector<std::string> listDirectory(const std::string& path);
 // The lines of text, without their line feeds.
 std::vector<std::string> splitLines(const std::string& text);
 
-// The summary table's frame and caption column as the document must hold
-// them, for numpoints columns and the extra captions (already escaped).
-std::string tableText(int numpoints, const std::vector<std::string>& captions);
+// One of the fifteen series every chart has.
+struct FixedSeries {
+  const char* name;
+  const char* column;
+  const char* glyph;
+  const char* color;
+};
+
+// The fixed series, written out here as well as in the program, so that a
+// typo in the program's table fails a test.
+extern const FixedSeries kFixedSeries[15];
 
 // The directory of the throwaway Spider cluster the cluster CTest fixture
 // started with tests/mariadb_cluster.sh (its commands take this path).
@@ -145,6 +153,9 @@ int clusterBackendPort(int k);
 // Runs ';'-separated SQL as root/wqzk on 127.0.0.1:port, in database when it
 // is not empty. Any error fails the current test.
 void execSqlAt(int port, const std::string& database, const std::string& sql);
+
+// The query-failure diagnostic: the server's error text and the query.
+std::string queryFailure(const std::string& error, const std::string& query);
 
 // The error message the server on 127.0.0.1:port (0: the test server)
 // gives for query in database, or "" when the query succeeds.
