@@ -1,7 +1,8 @@
 #include "per_series_plan.h"
 
 std::string groupSizeQuery(const std::string& table) {
-  return "select count(idx) from " + table + " group by selectednum";
+  return "select count(idx) from " + table +
+         " group by selectednum order by selectednum asc";
 }
 
 std::string pointsQuery(const std::string& table, const std::string& resource) {

@@ -11,8 +11,9 @@
 #include "resultset.h"
 #include "series.h"
 
-// The group-size query: select count(idx) from table group by selectednum;
-// its first row is the group size.
+// The group-size query: select count(idx) from table group by selectednum
+// order by selectednum asc; its first row, the lowest group's on every
+// server (MySQL 8 does not sort groups unasked), is the group size.
 std::string groupSizeQuery(const std::string& table);
 
 // The query of one series: select selectednum, sum(resource) from table

@@ -279,7 +279,8 @@ std::string pointsQuery(const std::string& table, const std::string& column) {
 }
 
 std::string groupQuery(const std::string& table) {
-  return "select count(idx) from " + table + " group by selectednum";
+  return "select count(idx) from " + table +
+         " group by selectednum order by selectednum asc";
 }
 
 // The statement by which the one-pass plan learns the types of the fixed

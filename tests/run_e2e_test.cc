@@ -243,7 +243,8 @@ std::string queryFailure(const std::string& database,
 }
 
 std::string groupQuery(const std::string& table) {
-  return "select count(idx) from " + table + " group by selectednum";
+  return "select count(idx) from " + table +
+         " group by selectednum order by selectednum asc";
 }
 
 // The six settings with the one at position (0 = host) replaced.
