@@ -58,7 +58,9 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
 }  // namespace
 
 bool isClosedByServer(unsigned errnum) {
-  return errnum == 2006 || errnum == 2013;  // CR_SERVER_GONE, CR_SERVER_LOST
+  return errnum == 2006 ||  // CR_SERVER_GONE_ERROR
+         errnum == 2013 ||  // CR_SERVER_LOST
+         errnum == 4031;    // MySQL 8.0.24+: closed for inactivity
 }
 
 std::string& defaultsFile() {

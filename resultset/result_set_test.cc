@@ -266,6 +266,7 @@ TEST(ReopenTest, OnlyForAConnectionTheServerClosed) {
   const std::pair<unsigned, bool> cases[] = {
       {2006, true},   // CR_SERVER_GONE_ERROR
       {2013, true},   // CR_SERVER_LOST
+      {4031, true},   // MySQL 8.0.24+: closed for inactivity
       {2003, false},  // CR_CONN_HOST_ERROR: no server to reach
   };
   for (const auto& [error, reopened] : cases) {
