@@ -50,7 +50,7 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
   const std::string kill = "KILL QUERY " + std::to_string(thread);
   bool killed = openConnection(conn, settings, error) &&
                 mysql_query(conn, kill.c_str()) == 0;
-  mysql_close(conn);
+  closeLibraryConnection(conn);
   delete conn;
   return killed;
 }
@@ -84,7 +84,7 @@ bool openConnection(MYSQL* conn, const ConnectionSettings& s,
                          s.db.c_str(), 0, nullptr, 0) != nullptr) {
     return true;
   }
-  error = mysql_error(conn);
+  error = connectionError(conn);
   return false;
 }
 
@@ -99,7 +99,7 @@ void closeConnection(MYSQL* conn) {
     registry().open.erase(conn);
     if (registry().lastUsed == conn) registry().lastUsed = nullptr;
   }
-  mysql_close(conn);
+  closeLibraryConnection(conn);
   delete conn;
 }
 
@@ -129,7 +129,7 @@ bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error) {
   if (mysql_ping(conn) == 0 || !isClosedByServer(mysql_errno(conn))) {
     return true;  // alive, or a failure the statement will report itself
   }
-  mysql_close(conn);
+  closeLibraryConnection(conn);
   return mysql_init(conn) != nullptr && openConnection(conn, settings, error);
 }
 

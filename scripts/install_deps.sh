@@ -8,10 +8,14 @@
 # Usage: scripts/install_deps.sh [--packaging]
 set -euo pipefail
 
+# python3-pymysql (with python3-cryptography for its RSA step) is a MySQL
+# client written without Connector/C, which the tests check the MySQL 8
+# stand-in against.
 PACKAGES=(
   g++ cmake make ninja-build pkg-config
   libmariadb-dev mariadb-server mariadb-client mariadb-plugin-spider
   ghostscript libgtest-dev googletest time openssl libssl-dev
+  python3-pymysql python3-cryptography
 )
 # dpkg-shlibdeps (dpkg-dev) computes the package's dependencies, from the
 # binaries that file(1) finds; lintian checks the result.

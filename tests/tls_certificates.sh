@@ -5,7 +5,9 @@
 #
 # DIR/ca.pem signs DIR/server-cert.pem (for localhost and 127.0.0.1, key
 # DIR/server-key.pem) and DIR/client-cert.pem (key DIR/client-key.pem);
-# DIR/other-ca.pem is an unrelated CA that signs neither.
+# DIR/other-ca.pem is an unrelated CA that signs neither;
+# DIR/server-public-key.pem is the public half of DIR/server-key.pem, the
+# RSA key a MySQL 8 server encrypts passwords with.
 set -euo pipefail
 
 [[ $# -eq 1 && -n "$1" ]] || {
@@ -36,4 +38,5 @@ make_ca ca "tallyplot test CA"
 make_ca other-ca "unrelated test CA"
 make_signed server localhost "subjectAltName=DNS:localhost,IP:127.0.0.1"
 make_signed client tallyplot-client "extendedKeyUsage=clientAuth"
+openssl pkey -in server-key.pem -pubout -out server-public-key.pem
 echo "certificates in $dir"
