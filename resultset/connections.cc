@@ -78,9 +78,13 @@ MYSQL* newConnection() {
 bool openConnection(MYSQL* conn, const ConnectionSettings& s,
                     std::string& error) {
   // No socket name: the library then uses MYSQL_UNIX_PORT or its default
-  // socket for "localhost"; an empty name would be taken as a path.
+  // socket for "localhost"; an empty name would be taken as a path. An
+  // empty password, like an empty host, user or database, leaves it to
+  // the option file when there is one.
   if (!setUpConnection(conn, defaultsFile(), error)) return false;
-  if (mysql_real_connect(conn, s.host.c_str(), s.user.c_str(), s.pass.c_str(),
+  const char* pass =
+      s.pass.empty() && !defaultsFile().empty() ? nullptr : s.pass.c_str();
+  if (mysql_real_connect(conn, s.host.c_str(), s.user.c_str(), pass,
                          s.db.c_str(), 0, nullptr, 0) != nullptr) {
     return true;
   }

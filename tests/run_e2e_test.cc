@@ -522,7 +522,8 @@ struct ChildOptions {
 
 // A TLS-only server gives the document of a plain one, byte for byte, to
 // every account it admits; an option file asks for verified TLS or a
-// client certificate, and what it asks for is refused when it cannot be.
+// client certificate, and what it asks for is refused when it cannot be;
+// an empty password argument leaves the password to the option file.
 TEST_F(RunFixture, LockedDownServers) {
   loadValidData(*output_, *data_);
   const std::string plain = dir_.file("plain.eps");
@@ -554,12 +555,17 @@ TEST_F(RunFixture, LockedDownServers) {
   const std::string withCertificate = optionFile(
       "client.cnf", "[tallyplot]\nssl-cert=" + certificate("client-cert.pem") +
                         "\nssl-key=" + certificate("client-key.pem") + "\n");
+  const std::string password =
+      optionFile("password.cnf", "[tallyplot]\npassword=wqzk\n");
+  const std::string wrongPassword =
+      optionFile("wrong-password.cnf", "[client]\npassword=wrong\n");
   struct Case {
     const char* name;
     std::string user;
     std::string defaults;  // TALLYPLOT_DEFAULTS_FILE
     int port;
     std::string refusal;  // in the connection diagnostic; empty: a document
+    const char* pass = nullptr;  // the argument; null: the account's
   };
   const int plainPort = test_support::serverPort();
   const Case cases[] = {
@@ -570,18 +576,27 @@ TEST_F(RunFixture, LockedDownServers) {
       {"verified, another CA", "root", wrongCa, tls, "certificate"},
       {"verified, a server without TLS", "root", verified, plainPort,
        "SSL is required"},
+      {"password from the option file", "root", password, plainPort, "", ""},
+      {"the argument's password first", "root", wrongPassword, plainPort, "",
+       "wqzk"},
+      {"no option file, an empty password", "root", "", plainPort,
+       "(using password: NO)", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const bool onTls = c.port == tls;
     const std::string path =
         dir_.file(c.refusal.empty() ? "locked.eps" : "refused.eps");
-    ProcessResult run = runTallyplot(
-        {path, "127.0.0.1", c.user, c.user == "root" ? "wqzk" : "pw", "cases",
-         onTls ? data.name() : data_->name(),
-         onTls ? output.name() : output_->name()},
-        {{"MYSQL_TCP_PORT", std::to_string(c.port)},
-         {"TALLYPLOT_DEFAULTS_FILE", c.defaults}});
+    const char* pass = c.pass ? c.pass : c.user == "root" ? "wqzk" : "pw";
+    // MYSQL_PWD, which the library reads for a password it is not given,
+    // must not stand in for an empty one.
+    ProcessResult run =
+        runTallyplot({path, "127.0.0.1", c.user, pass, "cases",
+                      onTls ? data.name() : data_->name(),
+                      onTls ? output.name() : output_->name()},
+                     {{"MYSQL_TCP_PORT", std::to_string(c.port)},
+                      {"TALLYPLOT_DEFAULTS_FILE", c.defaults},
+                      {"MYSQL_PWD", "wqzk"}});
     if (c.refusal.empty()) {
       expectCompleteRun(run, path);
       EXPECT_TRUE(readFile(path) == readFile(plain)) << "another document";
