@@ -44,6 +44,69 @@ struct Settings {
   std::string outputdb = "vetch_output";
 };
 
+// The usage line, with the program's name as invoked.
+std::string usage(const char* program) {
+  return std::string("Usage: ") + program +
+         " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
+}
+
+// What --help prints: the usage line, the settings with their defaults and
+// the environment.
+std::string help(const char* program) {
+  const Settings defaults;
+  return usage(program) +
+         "Writes a two-page EPS chart of a table of evaluated cases to "
+         "<filename>.\n\n"
+         "Settings, all six or none (default):\n"
+         "  host      the server (" +
+         defaults.host +
+         "); localhost or empty: its Unix socket\n"
+         "  user      the account (" +
+         defaults.user +
+         ")\n"
+         "  pass      its password (" +
+         defaults.pass +
+         "); empty: the option file's, if one is read\n"
+         "  table     the data table, in outputdb (" +
+         defaults.tbl +
+         ")\n"
+         "  db        the database of the sums table (" +
+         defaults.db +
+         ")\n"
+         "  outputdb  the database of the data table (" +
+         defaults.outputdb +
+         ")\n\n"
+         "Environment:\n"
+         "  TALLYPLOT_DEFAULTS_FILE  an option file to read ([client], "
+         "[tallyplot])\n"
+         "  TALLYPLOT_PLAN           per-series: one statement per series\n"
+         "  MYSQL_TCP_PORT           the server's port\n"
+         "  MYSQL_UNIX_PORT          the server's Unix socket\n\n"
+         "Exit status 0 when the file is written, 1 after one diagnostic\n"
+         "(the file left as it was). See tallyplot(1).\n";
+}
+
+// Writes the text --help or --version asks for when that is the one
+// argument, and sets status; false for any other command line. A file
+// called that can still be written as ./--help.
+bool answerHelpOrVersion(int argc, char** argv, int& status) {
+  if (argc != 2) return false;
+  const std::string option = argv[1];
+  if (option == "--help" || option == "-h") {
+    std::cout << help(argv[0]);
+  } else if (option == "--version") {
+    std::cout << "tallyplot " TALLYPLOT_VERSION "\n";
+  } else {
+    return false;
+  }
+  status = std::cout.flush() ? 0 : 1;
+  if (status != 0) {
+    std::cerr << "Failed to write output file: standard output: "
+              << std::strerror(errno) << "\n";
+  }
+  return true;
+}
+
 // Takes the settings from the command line; the password's characters in
 // argv are overwritten so that other users cannot read it in the process
 // list for the rest of the run.
@@ -136,9 +199,10 @@ bool buildDocument(std::ostream& out, const Settings& settings,
 
 int runTallyplot(int argc, char** argv) {
   keepStandardStreams();
+  int status = 1;
+  if (answerHelpOrVersion(argc, argv, status)) return status;
   if (argc != 2 && argc != 8) {
-    std::cout << "Usage: " << argv[0]
-              << " <filename> [<host> <user> <pass> <table> <db> <outputdb>]\n";
+    std::cout << usage(argv[0]);
     return 1;
   }
   QueryPlan plan;

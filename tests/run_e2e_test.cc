@@ -188,6 +188,47 @@ TEST_F(RunFixture, UsageEchoesTheProgramNameAsInvoked) {
   }
 }
 
+// --help and --version, as the one argument, answer before anything else
+// is touched (here a query plan that would be refused); any other argument,
+// a path ending in --help too, is a file name. A failed answer says so.
+TEST_F(RunFixture, HelpAndVersionTouchNothing) {
+  const std::string binary = test_support::tallyplotBinary();
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;  // what standard output starts with
+    std::string err;
+    int status;
+  };
+  const Case cases[] = {
+      {"--help", {"--help"}, usageText(binary), "", 0},
+      {"-h", {"-h"}, usageText(binary), "", 0},
+      {"--version", {"--version"}, "tallyplot " TALLYPLOT_VERSION "\n", "", 0},
+      {"a path ending in --help",
+       {dir_.file("--help")},
+       "",
+       "Invalid TALLYPLOT_PLAN \"x\": set it to \"per-series\" or leave it "
+       "unset or empty\n",
+       1},
+      {"--help into a full device",
+       {"-c", "exec \"$0\" --help >/dev/full", binary},
+       "",
+       "Failed to write output file: standard output: No space left on "
+       "device\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessResult run =
+        test_support::runProcess(c.args.size() == 1 ? binary : "/bin/sh",
+                                 c.args, {{"TALLYPLOT_PLAN", "x"}});
+    EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(listDirectory(dir_.path()), std::vector<std::string>{});
+  }
+}
+
 TEST_F(RunFixture, CompleteRunIsSilentAndReplacesTheFile) {
   loadValidData(*output_, *data_);
   std::string path = dir_.file("chart.eps");
