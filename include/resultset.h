@@ -21,6 +21,8 @@ class Variant {
  public:
   Variant();
   Variant(const char* datap);  // NOLINT: implicit by design, like the rows.
+  // The first size bytes of datap, zero bytes included.
+  Variant(const char* datap, size_t size);
   Variant(const Variant& other);
   ~Variant();
   Variant operator=(const Variant& other);
@@ -31,7 +33,8 @@ class Variant {
   operator double() const;
 
  private:
-  char* data;
+  char* data;     // followed by a zero byte
+  size_t length;  // of the text, which may hold zero bytes itself
 };
 
 // Writes the text conversion of v.
@@ -75,11 +78,11 @@ class ResultSet {
   static Connection makeConn(std::string host, std::string user,
                              std::string pass, std::string db);
   // From another thread (the one that handles termination signals): stops
-  // the statement in flight on the server with KILL QUERY, sent over a new
-  // connection with the same settings, waits up to wait for it to end, and
-  // closes every connection. The thread that sent the statement never
-  // returns from it, so the caller must end the process. False when no
-  // statement is in flight.
+  // the statement in flight, if any, on the server with KILL QUERY, sent
+  // over a new connection with the same settings, waits up to wait for the
+  // connections to fall idle, and closes every one with a goodbye. The
+  // thread that uses them never returns to its caller, so the caller must
+  // end the process. False when no statement was in flight.
   static bool cancelStatementInFlight(std::chrono::milliseconds wait);
   // The character set in which texts arrive over conn ("utf8mb4", ...).
   static std::string characterSet(MYSQL* conn);
@@ -158,6 +161,8 @@ class ResultSet {
   // next() repositions in constant time whatever the other copies did.
   MYSQL_ROW_OFFSET nextoffset;
   MYSQL_ROW row;
+  // The byte counts of row's fields: a field may hold zero bytes.
+  std::vector<unsigned long> lengths;
   std::vector<std::string> names;
   std::vector<byte*> fields;
   std::string thisquery;

@@ -26,11 +26,13 @@ Registry& registry() {
   return *instance;
 }
 
-// The statement in flight. Taken before the registry's lock where both are.
+// What the run's own thread does with the connections, and the statement
+// in flight. Taken before the registry's lock where both are.
 struct Flight {
   std::mutex mutex;
   std::condition_variable changed;
-  MYSQL* conn = nullptr;
+  bool busy = false;         // the run's thread uses a connection
+  MYSQL* conn = nullptr;     // the statement in flight's connection
   unsigned long thread = 0;  // its server thread, for KILL QUERY
   bool cancelling = false;   // never reset: the process ends
   bool killing = false;      // a connection sending KILL QUERY is open
@@ -41,6 +43,54 @@ Flight& flight() {
   return *instance;
 }
 
+// Opens the initialised conn with settings; false, with the reason in
+// error, when it cannot be opened.
+bool connectWith(MYSQL* conn, const ConnectionSettings& s, std::string& error) {
+  // No socket name: the library then uses MYSQL_UNIX_PORT or its default
+  // socket for "localhost"; an empty name would be taken as a path. An
+  // empty password, like an empty host, user or database, leaves it to
+  // the option file when there is one.
+  if (!setUpConnection(conn, defaultsFile(), error)) return false;
+  const char* pass =
+      s.pass.empty() && !defaultsFile().empty() ? nullptr : s.pass.c_str();
+  if (mysql_real_connect(conn, s.host.c_str(), s.user.c_str(), pass,
+                         s.db.c_str(), 0, nullptr, 0) != nullptr) {
+    return true;
+  }
+  error = connectionError(conn);
+  return false;
+}
+
+// Whether name may be spliced into a statement as a character set name.
+bool isCharacterSetName(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Makes the session of an open connection give the run's statements every
+// row, and texts in the character set the connection decodes them by,
+// whatever a DBA's global settings or the option file's init-command chose:
+// a sql_select_limit silently drops groups, and another
+// character_set_results garbles names (a wide one such as utf16 numbers
+// and column names too).
+bool prepareSession(MYSQL* conn, std::string& error) {
+  const std::string charset = mysql_character_set_name(conn);
+  if (!isCharacterSetName(charset)) {
+    error = "unusable client character set \"" + charset + "\"";
+    return false;
+  }
+  const std::string set =
+      "SET NAMES " + charset + ", sql_select_limit = 18446744073709551615";
+  if (mysql_query(conn, set.c_str()) == 0) return true;
+  error = mysql_error(conn);
+  return false;
+}
+
 // Sends KILL QUERY for thread over a new connection like settings; false
 // when the server cannot be reached or refuses.
 bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
@@ -48,11 +98,46 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
   if (conn == nullptr) return false;
   std::string error;
   const std::string kill = "KILL QUERY " + std::to_string(thread);
-  bool killed = openConnection(conn, settings, error) &&
+  bool killed = connectWith(conn, settings, error) &&
                 mysql_query(conn, kill.c_str()) == 0;
   closeLibraryConnection(conn);
   delete conn;
   return killed;
+}
+
+// Has KILL QUERY sent for the statement in flight, from a thread of its
+// own, so a server that does not answer (the connect timeout is long, a
+// statement's reply has none) cannot hold the run past the deadline; it is
+// left behind when the process ends. KILL QUERY again now and then: one
+// that reaches the server before the statement does is lost. Call with
+// the flight's lock held.
+void killInFlight(std::chrono::steady_clock::time_point deadline) {
+  Flight& f = flight();
+  ConnectionSettings settings;
+  {
+    std::lock_guard<std::mutex> registered(registry().mutex);
+    auto found = registry().open.find(f.conn);
+    if (found == registry().open.end()) return;
+    settings = found->second;
+  }
+  const unsigned long thread = f.thread;
+  f.killing = true;
+  std::thread([settings, thread, deadline] {
+    Flight& f = flight();
+    for (;;) {
+      const bool killed = killQuery(settings, thread);
+      std::unique_lock<std::mutex> lock(f.mutex);
+      f.killing = false;
+      f.changed.notify_all();
+      if (!killed ||
+          f.changed.wait_for(lock, std::chrono::milliseconds(500),
+                             [&f] { return f.conn == nullptr; }) ||
+          std::chrono::steady_clock::now() >= deadline) {
+        return;
+      }
+      f.killing = true;
+    }
+  }).detach();
 }
 
 }  // namespace
@@ -60,6 +145,7 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
 bool isClosedByServer(unsigned errnum) {
   return errnum == 2006 ||  // CR_SERVER_GONE_ERROR
          errnum == 2013 ||  // CR_SERVER_LOST
+         errnum == 2026 ||  // CR_SSL_CONNECTION_ERROR: TLS ended unannounced
          errnum == 4031;    // MySQL 8.0.24+: closed for inactivity
 }
 
@@ -75,21 +161,9 @@ MYSQL* newConnection() {
   return nullptr;
 }
 
-bool openConnection(MYSQL* conn, const ConnectionSettings& s,
+bool openConnection(MYSQL* conn, const ConnectionSettings& settings,
                     std::string& error) {
-  // No socket name: the library then uses MYSQL_UNIX_PORT or its default
-  // socket for "localhost"; an empty name would be taken as a path. An
-  // empty password, like an empty host, user or database, leaves it to
-  // the option file when there is one.
-  if (!setUpConnection(conn, defaultsFile(), error)) return false;
-  const char* pass =
-      s.pass.empty() && !defaultsFile().empty() ? nullptr : s.pass.c_str();
-  if (mysql_real_connect(conn, s.host.c_str(), s.user.c_str(), pass,
-                         s.db.c_str(), 0, nullptr, 0) != nullptr) {
-    return true;
-  }
-  error = connectionError(conn);
-  return false;
+  return connectWith(conn, settings, error) && prepareSession(conn, error);
 }
 
 void registerConnection(MYSQL* conn, const ConnectionSettings& settings) {
@@ -137,65 +211,50 @@ bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error) {
   return mysql_init(conn) != nullptr && openConnection(conn, settings, error);
 }
 
-StatementInFlight::StatementInFlight(MYSQL* conn) {
+ConnectionsInUse::ConnectionsInUse() {
   Flight& f = flight();
   std::unique_lock<std::mutex> lock(f.mutex);
   f.changed.wait(lock, [&f] { return !f.cancelling; });
+  f.busy = true;
+}
+
+ConnectionsInUse::~ConnectionsInUse() {
+  Flight& f = flight();
+  std::unique_lock<std::mutex> lock(f.mutex);
+  f.busy = false;
+  f.changed.notify_all();
+  f.changed.wait(lock, [&f] { return !f.cancelling; });
+}
+
+StatementInFlight::StatementInFlight(MYSQL* conn) {
+  Flight& f = flight();
+  std::lock_guard<std::mutex> lock(f.mutex);
   f.conn = conn;
   f.thread = mysql_thread_id(conn);
 }
 
 StatementInFlight::~StatementInFlight() {
   Flight& f = flight();
-  std::unique_lock<std::mutex> lock(f.mutex);
+  std::lock_guard<std::mutex> lock(f.mutex);
   f.conn = nullptr;
-  f.changed.notify_all();
-  f.changed.wait(lock, [&f] { return !f.cancelling; });
 }
 
 bool cancelStatementInFlight(std::chrono::milliseconds wait) {
   Flight& f = flight();
   std::unique_lock<std::mutex> lock(f.mutex);
-  if (f.conn == nullptr) return false;
   f.cancelling = true;
-  ConnectionSettings settings;
-  {
-    std::lock_guard<std::mutex> registered(registry().mutex);
-    auto found = registry().open.find(f.conn);
-    if (found == registry().open.end()) return true;
-    settings = found->second;
-  }
-  const unsigned long thread = f.thread;
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  // Its own thread, so a server that does not answer (the connect timeout
-  // is long, a statement's reply has none) cannot hold the run past the
-  // deadline; it is left behind when the process ends. KILL QUERY again
-  // now and then: one that reaches the server before the statement does
-  // is lost.
-  f.killing = true;
-  std::thread([settings, thread, deadline] {
-    Flight& f = flight();
-    for (;;) {
-      const bool killed = killQuery(settings, thread);
-      std::unique_lock<std::mutex> lock(f.mutex);
-      f.killing = false;
-      f.changed.notify_all();
-      if (!killed ||
-          f.changed.wait_for(lock, std::chrono::milliseconds(500),
-                             [&f] { return f.conn == nullptr; }) ||
-          std::chrono::steady_clock::now() >= deadline) {
-        return;
-      }
-      f.killing = true;
-    }
-  }).detach();
-  // Once the statement has ended, its thread waits above and no connection
-  // is in use: each can say goodbye, the one that sent KILL QUERY too,
-  // which is why the process must not end while it is open.
+  const bool inFlight = f.conn != nullptr;
+  if (inFlight) killInFlight(deadline);
+  // Once the run's thread has left the connections, it waits for good in
+  // ConnectionsInUse, and no connection is in use: each can say goodbye,
+  // the one that sent KILL QUERY too, which is why the process must not
+  // end while that one is open.
   if (f.changed.wait_until(lock, deadline,
-                           [&f] { return f.conn == nullptr && !f.killing; })) {
+                           [&f] { return !f.busy && !f.killing; })) {
     lock.unlock();
     closeAllConnections();
   }
-  return true;
+  return inFlight;
 }
+

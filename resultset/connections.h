@@ -24,8 +24,9 @@ std::string& defaultsFile();
 // null when there is no memory for one.
 MYSQL* newConnection();
 
-// Opens the initialised conn with settings; false, with the reason in
-// error, when it cannot be opened.
+// Opens the initialised conn with settings, with a session that gives the
+// run's statements every row, in the character set the connection decodes;
+// false, with the reason in error, when it cannot be opened.
 bool openConnection(MYSQL* conn, const ConnectionSettings& settings,
                     std::string& error);
 
@@ -49,21 +50,36 @@ bool isClosedByServer(unsigned errnum);
 // reason in error, when that fails.
 bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error);
 
-// Marks a statement on conn as in flight for its lifetime. Once a
-// termination signal has begun to cancel it, the thread that sent it stops
-// here for good, at the statement's end or the next one's start, so
-// nothing is reported or sent after it: the signal ends the process.
+// Marks a use of the connections by the run's own thread (opening one,
+// checking it, closing it, a statement) for its lifetime. Once a
+// termination signal has begun to close them, the thread stops here for
+// good, at the use's end or the next one's start, so nothing is reported
+// or sent after it: the signal ends the process.
+class ConnectionsInUse {
+ public:
+  ConnectionsInUse();
+  ~ConnectionsInUse();
+  ConnectionsInUse(const ConnectionsInUse&) = delete;
+  ConnectionsInUse& operator=(const ConnectionsInUse&) = delete;
+};
+
+// Marks a statement on conn as in flight for its lifetime, a use of the
+// connections that KILL QUERY can end.
 class StatementInFlight {
  public:
   explicit StatementInFlight(MYSQL* conn);
   ~StatementInFlight();
   StatementInFlight(const StatementInFlight&) = delete;
   StatementInFlight& operator=(const StatementInFlight&) = delete;
+
+ private:
+  ConnectionsInUse use_;
 };
 
-// From another thread: stops the statement in flight with KILL QUERY sent
-// over a new connection like its own, waits up to wait for it to end, and
-// then closes every connection. False when no statement is in flight.
+// From another thread: stops the statement in flight, if any, with KILL
+// QUERY sent over a new connection like its own, waits up to wait for the
+// run's thread to leave the connections, and then closes every one with a
+// goodbye. False when no statement was in flight.
 bool cancelStatementInFlight(std::chrono::milliseconds wait);
 
 #endif  // TALLYPLOT_RESULTSET_CONNECTIONS_H_

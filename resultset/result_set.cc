@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -53,6 +54,7 @@ bool isRefusedAsWritten(unsigned errnum) {
     case 1064:  // ER_PARSE_ERROR
     case 1066:  // ER_NONUNIQ_TABLE: a table alias used twice
     case 1103:  // ER_WRONG_TABLE_NAME
+    case 1104:  // ER_TOO_BIG_SELECT: over max_join_size, from the estimate
     case 1111:  // ER_INVALID_GROUP_FUNC_USE
     case 1140:  // ER_MIX_OF_GROUP_FUNC_AND_FIELDS
     case 1142:  // ER_TABLEACCESS_DENIED_ERROR
@@ -73,9 +75,13 @@ bool isRefusedAsWritten(unsigned errnum) {
 
 }  // namespace
 
-void ConnectionCloser::operator()(MYSQL* conn) const { closeConnection(conn); }
+void ConnectionCloser::operator()(MYSQL* conn) const {
+  ConnectionsInUse use;
+  closeConnection(conn);
+}
 
 std::string ResultSet::characterSet(MYSQL* conn) {
+  ConnectionsInUse use;
   return mysql_character_set_name(conn);
 }
 
@@ -116,6 +122,7 @@ void ResultSet::copyFrom(const ResultSet& other) {
   result = other.result;
   nextoffset = other.nextoffset;
   row = other.row;
+  lengths = other.lengths;
   names = other.names;
   fields = other.fields;
   thisquery = other.thisquery;
@@ -135,7 +142,12 @@ Connection ResultSet::makeConn(std::string host, std::string user,
   registerConnection(conn, settings);
   Connection handle(conn);
   std::string error;
-  if (!openConnection(conn, settings, error)) {
+  bool opened;
+  {
+    ConnectionsInUse use;
+    opened = openConnection(conn, settings, error);
+  }
+  if (!opened) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  error.c_str());
     handle.release();
@@ -190,7 +202,12 @@ bool ResultSet::runAndStore(const std::string& q) {
     return false;
   }
   std::string reopenError;
-  if (!reopenIfClosedWhileIdle(conn, reopenError)) {
+  bool open;
+  {
+    ConnectionsInUse use;
+    open = reopenIfClosedWhileIdle(conn, reopenError);
+  }
+  if (!open) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  reopenError.c_str());
     fail("");
@@ -237,6 +254,8 @@ void ResultSet::fetchRow(int idx) {
     mysql_data_seek(res, static_cast<uint64_t>(idx));
   }
   row = mysql_fetch_row(res);
+  const unsigned long* counts = mysql_fetch_lengths(res);
+  if (counts != nullptr) lengths.assign(counts, counts + names.size());
   nextoffset = mysql_row_tell(res);
   currentrow = idx;
 }
@@ -287,7 +306,10 @@ Variant ResultSet::get(int idx) const {
     fail("Field " + std::to_string(idx) + " out of bounds in query \"" +
          thisquery + "\"\n");
   }
-  return Variant(row[idx]);
+  if (row[idx] == nullptr) return Variant();
+  return Variant(row[idx], static_cast<size_t>(idx) < lengths.size()
+                               ? lengths[idx]
+                               : std::strlen(row[idx]));
 }
 
 Variant ResultSet::get(std::string name) const {

@@ -82,7 +82,8 @@ TEST_F(ResultSetTest, FieldValuesConvertLikeVariants) {
   const Case cases[] = {
       {"nul", "", 0.0},       {"empty", "", 0.0},      {"letters", "abc", 0.0},
       {"pct", "12.5%", 12.5}, {"blank", " 7", 7.0},    {"expo", "1e2", 100.0},
-      {"num", "42", 42.0},    {"neg", "-0.25", -0.25}, {"zero", "ab", 0.0},
+      {"num", "42", 42.0},    {"neg", "-0.25", -0.25},
+      {"zero", std::string("ab\0cd", 5), 0.0},
   };
   ResultSet r(conn());
   r.query << "select NULL as nul, '' as empty, 'abc' as letters,"
@@ -232,6 +233,9 @@ TEST_F(ResultSetTest, RefusedAsWrittenOrStoppedWhileRunning) {
       {1064, conn(), "selec 1", true},
       {1066, conn(), "select * from three a, three a", true},
       {1103, conn(), "select * from `bad `", true},
+      {1104, conn(),
+       "SET STATEMENT max_join_size=1 FOR select * from three a, three b",
+       true},
       {1111, conn(), "select id from three where sum(id) > 0", true},
       {1140, conn(), full + "select id, count(*) from three", true},
       {1142, limited.get(), "select * from one", true},
@@ -266,6 +270,7 @@ TEST(ReopenTest, OnlyForAConnectionTheServerClosed) {
   const std::pair<unsigned, bool> cases[] = {
       {2006, true},   // CR_SERVER_GONE_ERROR
       {2013, true},   // CR_SERVER_LOST
+      {2026, true},   // CR_SSL_CONNECTION_ERROR: a TLS link's end
       {4031, true},   // MySQL 8.0.24+: closed for inactivity
       {2003, false},  // CR_CONN_HOST_ERROR: no server to reach
   };

@@ -9,14 +9,17 @@
 #   - checks the package with lintian and fails on any error or warning,
 #   - prints the path of the package as its last line.
 # Run as root (or with sudo available) so missing tools can be installed.
-# TALLYPLOT_PACKAGE_DIR overrides build-package/; the directory is removed
-# and made anew, so it must be a build directory or not exist.
+# TALLYPLOT_PACKAGE_DIR overrides build-package/ (a relative path is taken
+# from the caller's directory); the directory is removed and made anew, so
+# it must be a build directory or not exist.
 #
 # Usage: scripts/package.sh
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-dir=${TALLYPLOT_PACKAGE_DIR:-$repo/build-package}
+# Resolved against the caller's directory now: main changes to the
+# repository before it removes the directory.
+dir=$(realpath -m -- "${TALLYPLOT_PACKAGE_DIR:-$repo/build-package}")
 jobs=2
 
 die() {

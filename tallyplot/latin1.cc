@@ -35,12 +35,13 @@ bool isWellFormed(const std::string& text, size_t i, size_t length) {
   return true;
 }
 
-// c itself, or '?' for the control codes 0x80 to 0x9F: ISOLatin1Encoding
+// c itself, or '?' for a zero byte, which would make the document a
+// binary file, and for the control codes 0x80 to 0x9F: ISOLatin1Encoding
 // draws accents there, and MariaDB's latin1 (really Windows-1252) puts
 // other characters there (the euro sign, quotes, dashes).
 char drawable(char c) {
   const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x80 && byte <= 0x9F ? '?' : c;
+  return byte == 0 || (byte >= 0x80 && byte <= 0x9F) ? '?' : c;
 }
 
 // Decodes UTF-8; each character above U+00FF, each control code 0x80 to
@@ -58,7 +59,7 @@ std::string fromUtf8(const std::string& text) {
     }
     // Two-byte sequences led by 0xC2 or 0xC3 are U+0080 to U+00FF.
     if (length == 1) {
-      out += text[i];
+      out += drawable(text[i]);
     } else if (length == 2 && lead <= 0xC3) {
       out += drawable(
           static_cast<char>(((lead & 0x03) << 6) | (text[i + 1] & 0x3F)));
@@ -73,7 +74,9 @@ std::string fromUtf8(const std::string& text) {
 }  // namespace
 
 std::string toLatin1(const std::string& text, const std::string& charset) {
-  if (!hasHighBytes(text)) return text;
+  if (!hasHighBytes(text) && text.find('\0') == std::string::npos) {
+    return text;
+  }
   if (charset == "utf8" || charset == "utf8mb3" || charset == "utf8mb4") {
     return fromUtf8(text);
   }
@@ -81,6 +84,8 @@ std::string toLatin1(const std::string& text, const std::string& charset) {
   for (char& c : out) {
     if (static_cast<unsigned char>(c) >= 0x80) {
       c = charset == "latin1" ? drawable(c) : '?';
+    } else {
+      c = drawable(c);
     }
   }
   return out;

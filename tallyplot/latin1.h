@@ -8,8 +8,8 @@
 
 // text, which arrived in the connection character set charset, in Latin-1:
 // characters of ISO 8859-1 as their byte, anything else (other characters,
-// invalid sequences, bytes of a character set it does not know) as '?'.
-// ASCII comes through unchanged.
+// invalid sequences, bytes of a character set it does not know, a zero
+// byte) as '?'. Other ASCII comes through unchanged.
 std::string toLatin1(const std::string& text, const std::string& charset);
 
 // Whether text holds a byte of 0x80 or above.

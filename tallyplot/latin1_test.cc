@@ -32,6 +32,7 @@ TEST(ToLatin1Test, ByConnectionCharacterSet) {
       {"utf8mb4", "\xf4\x90\x80\x80|\xf4\x8f\xbf\xbf", "????|?"},  // > 10FFFF
       {"utf8mb4", "\xe2\x82|\xe2\x82\xac", "??|?"},                // cut short
       {"koi8r", "\xf0\xd2\xc9 ok", "??? ok"},
+      {"utf8mb4", std::string("Shown\0 hidden", 13), "Shown? hidden"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.charset) + ": " + c.text);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "standard_streams.h"
 #include "termination_signals.h"
 
 namespace {
@@ -159,6 +160,9 @@ bool OutputFile::fail(int errnum) {
 
 bool OutputFile::checkWritable() {
   if (path_.empty()) return fail(ENOENT);
+  // The stand-in the run opened for a closed stream would swallow the
+  // document, and the run would still say it succeeded.
+  if (namesStandIn(path_)) return fail(EBADF);
   int fd = inheritedDescriptor(path_);
   if (fd >= 0) return isWritableDescriptor(fd) || fail(EBADF);
   struct stat info;
@@ -196,6 +200,7 @@ bool OutputFile::checkWritable() {
 }
 
 bool OutputFile::write(const std::string& content) {
+  if (namesStandIn(path_)) return fail(EBADF);
   int fd = inheritedDescriptor(path_);
   if (fd >= 0) return writeAll(fd, content) || fail(errno);
   struct stat info;

@@ -18,21 +18,10 @@
 #include "per_series_plan.h"
 #include "resultset.h"
 #include "series.h"
+#include "standard_streams.h"
 #include "termination_signals.h"
 
 namespace {
-
-// Opens /dev/null on each of the standard descriptors that is closed, so
-// that no file or socket opened later takes its number, and diagnostics
-// written to it never reach the output file or a server connection.
-void keepStandardStreams() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      // The lowest free number: this one.
-      open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    }
-  }
-}
 
 // The database settings of one run.
 struct Settings {

@@ -30,6 +30,9 @@ using test_support::splitLines;
 
 constexpr int kNull = -1;  // a flag value standing for SQL NULL
 const char kSumsQuery[] = "select * from sums where increment=1";
+// What each connection sends first: every row, texts in its character set.
+const char kSession[] =
+    "SET NAMES utf8mb4, sql_select_limit = 18446744073709551615";
 
 using test_support::kFixedSeries;
 
@@ -434,12 +437,13 @@ class DocumentTest : public ::testing::Test {
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
     EXPECT_EQ(statements(),
-              std::vector<std::string>(
-                  {kSumsQuery, probeQuery(table_, extraColumns()), onePass}));
+              std::vector<std::string>({kSession, kSession, kSumsQuery,
+                                        probeQuery(table_, extraColumns()),
+                                        onePass}));
     const std::string perSeries = dir_.file("per-series.eps");
     result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_EQ(statements().size(), 17 + extraColumns().size());
+    EXPECT_EQ(statements().size(), 2 + 17 + extraColumns().size());
     EXPECT_TRUE(test_support::readFile(perSeries) == doc)
         << "the per-series plan wrote another document";
     return doc;
@@ -475,7 +479,7 @@ class DocumentTest : public ::testing::Test {
               : diagnostic.substr(quote + 11, diagnostic.size() - quote - 13);
       int aggregates = 0;
       for (const std::string& sent : statements()) {
-        if (sent == kSumsQuery ||
+        if (sent == kSumsQuery || sent == kSession ||
             (sent.size() > 8 && sent.substr(sent.size() - 8) == " limit 0")) {
           continue;
         }
@@ -816,9 +820,10 @@ TEST_F(DocumentTest, TablesThatChangeDuringTheRun) {
   load(data);
   createSums();
   addSums({{"1", "Late", "late", "0", "0", "0", "plus"}});
+  // The statements the session has sent after setting itself up.
   const std::string sent =
-      "(select variable_value from information_schema.session_status where "
-      "variable_name = 'QUESTIONS')";
+      "(select variable_value - 1 from information_schema.session_status "
+      "where variable_name = 'QUESTIONS')";
   const std::string changed = "; the data table changed during the run\n";
   struct Case {
     const char* name;
@@ -919,9 +924,9 @@ TEST_F(DocumentTest, StoppedStatementEndsTheRun) {
   test_support::execSql("DROP USER " + account);
 }
 
-// Names beyond ASCII (UTF-8 over the connection) are drawn as written where
-// Latin-1 has them, as '?' otherwise, on both pages; the fonts are
-// re-encoded first, and only for such names.
+// Names beyond ASCII (stored in latin1, UTF-8 over the connection) are
+// drawn as written where Latin-1 has them, as '?' otherwise, on both pages;
+// the fonts are re-encoded first, and only for such names.
 TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   std::vector<std::string> columns = fixedColumns();
   columns.insert(columns.end(), {"a_xcd", "b_xcd"});
@@ -930,12 +935,12 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   data.addGroup(2, 2, {{"a_xcd", 1}});
   load(data);
   createSums(
-      "increment INT, name VARCHAR(100) CHARACTER SET utf8mb4, outputfield "
+      "increment INT, name VARCHAR(100) CHARACTER SET latin1, outputfield "
       "VARCHAR(100), red VARCHAR(40), green VARCHAR(40), blue VARCHAR(40), "
       "symbol VARCHAR(40)");
   addSums({{"1", "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber", "a", "0", "0",
             "0", "plus"},
-           {"1", "\u20ac \u65e5\u672c", "b", "0", "0", "0", "cross"}});
+           {"1", "\u20acuro\u2026", "b", "0", "0", "0", "cross"}});
   const std::string doc = runBothPlans(onePassQuery(table_, extraColumns()));
   const std::string body = doc.substr(std::strlen(kPrologue));
   const std::string written =
@@ -944,9 +949,7 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
       "ber";
   EXPECT_EQ(body.rfind("/Times-Roman findfont", 0), 0u);
   EXPECT_NE(body.find("1 50 (" + written + ") drawLabel\n"), std::string::npos);
-  EXPECT_NE(body.find(" (" + written +
-                      ")\n (? ?"
-                      "?)\n] tableColumn"),
+  EXPECT_NE(body.find(" (" + written + ")\n (?uro?)\n] tableColumn"),
             std::string::npos);
   ProcessResult drawn = test_support::runProcess(
       "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
@@ -955,8 +958,26 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   const size_t label = drawn.out.find(text);
   EXPECT_NE(label, std::string::npos) << drawn.out;
   EXPECT_NE(drawn.out.find(text, label + 1), std::string::npos) << "page 2";
-  EXPECT_NE(drawn.out.find("? ??"), std::string::npos) << drawn.out;
+  EXPECT_NE(drawn.out.find("?uro?"), std::string::npos) << drawn.out;
   EXPECT_NE(drawn.out.find("Crew-tended LTL"), std::string::npos) << "hyphen";
+  // Session settings a DBA or the option file chose change nothing: the
+  // texts arrive in the connection's character set, every row arrives.
+  for (const char* setting :
+       {"character_set_results=latin1", "character_set_results=NULL",
+        "character_set_results=utf16", "sql_select_limit=1"}) {
+    SCOPED_TRACE(setting);
+    const std::string defaults = dir_.file("session.cnf");
+    test_support::writeFile(
+        defaults, std::string("[client]\ninit-command=SET SESSION ") +
+                      setting + "\n");
+    for (const char* plan : {"", "per-series"}) {
+      const std::string path = dir_.file("session.eps");
+      ProcessResult result = run(path, {{"TALLYPLOT_DEFAULTS_FILE", defaults},
+                                        {"TALLYPLOT_PLAN", plan}});
+      EXPECT_EQ(result.status, 0) << result.out << result.err;
+      EXPECT_TRUE(test_support::readFile(path) == doc) << "another document";
+    }
+  }
 }
 
 // A run that must fail: its sums rows, the diagnostic, and where its
@@ -1068,6 +1089,13 @@ TEST_F(DocumentTest, FailingRuns) {
       {"expression as a column name",
        {fine, {"1", "Expr", "upmass_xcd+crewtime", "0", "0", "0", "circle"}},
        "Invalid output field \"upmass_xcd+crewtime\" for series \"Expr\"\n"},
+      {"zero byte in a column name",
+       {fine, {"1", "Nul", "x", "0", "0", "0", "circle"}},
+       "Invalid output field \"stowage" + std::string(1, '\0') +
+           "junk\" for series \"Nul\"\n",
+       kTable,
+       "UPDATE sums SET outputfield = concat('stowage', char(0), 'junk') "
+       "WHERE name = 'Nul'"},
       {"column name with a backtick and NULL name",
        {fine, {"1", nullptr, "a`b", "0", "0", "0", "circle"}},
        "Invalid output field \"a`b\" for series \"\"\n"},

@@ -1,9 +1,9 @@
 // A stand-in for a MySQL 8.0 / 8.4 server, for the tests: it greets and
 // logs clients in the way MySQL 8 does (caching_sha2_password with its fast
 // and full authentication, sha256_password, switches to other methods),
-// over TCP, TLS and a Unix socket, answers the per-series plan's statements
-// with canned rows and everything else with an error, and keeps every byte
-// a client sends.
+// over TCP, TLS and a Unix socket, answers a session's SET and the
+// per-series plan's statements with canned rows and everything else with
+// an error, and keeps every byte a client sends.
 //
 //   mysql8_standin --record FILE --rsa-key PEM [--tls CERT KEY] [--warm]
 //                  [--greeting METHOD] [--close-idle-after N]
@@ -324,6 +324,7 @@ bool sendRows(Connection& c, const std::vector<std::string>& columns,
 // and 3; without an order by the groups come back unsorted, as MySQL 8
 // may return them.
 bool answer(Connection& c, const std::string& q) {
+  if (q.rfind("SET ", 0) == 0) return c.write(okPacket());  // the session's
   if (q.rfind("select count(idx) from ", 0) == 0) {
     const bool sorted = q.find("order by selectednum asc") != std::string::npos;
     return sendRows(c, {"count(idx)"},

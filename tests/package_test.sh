@@ -69,6 +69,17 @@ check_document() {
     fail "the packaged binary writes another document than $build/tallyplot"
 }
 
+# A relative TALLYPLOT_PACKAGE_DIR names a directory of the caller's, not
+# of the repository: one that is no build directory is refused and kept.
+check_relative_dir() {
+  mkdir -p "$work/caller/mine" && touch "$work/caller/mine/keep"
+  if (cd "$work/caller" && TALLYPLOT_PACKAGE_DIR=mine \
+    bash "$repo/scripts/package.sh" >/dev/null 2>&1); then
+    fail "package.sh took a relative TALLYPLOT_PACKAGE_DIR elsewhere"
+  fi
+  [[ -f "$work/caller/mine/keep" ]] || fail "package.sh removed the caller's mine"
+}
+
 main() {
   [[ $# -eq 1 && -x "$1/tallyplot" ]] ||
     fail "usage: tests/package_test.sh BUILD_DIR (holding a built tallyplot)"
@@ -79,6 +90,7 @@ main() {
   trap 'exit 130' INT
   trap 'exit 143' TERM
   work=$(mktemp -d "${TMPDIR:-/tmp}/tallyplot-package-test-XXXXXX")
+  check_relative_dir
   bash "$repo/scripts/package.sh" | tee "$work/package.log" ||
     fail "scripts/package.sh failed"
   deb=$(tail -n 1 "$work/package.log")

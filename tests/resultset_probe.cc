@@ -40,6 +40,28 @@ void withStored(const ProbeArgs& args,
   step(res);
 }
 
+// Waits until query runs on the server, watching over a connection of its
+// own: the query layer's connections are for one thread at a time.
+void waitUntilRunning(const std::string& query) {
+  MYSQL* watcher = mysql_init(nullptr);
+  if (mysql_real_connect(watcher, "127.0.0.1", "root", "wqzk", nullptr, 0,
+                         nullptr, 0) == nullptr) {
+    std::cerr << "resultset_probe: " << mysql_error(watcher) << "\n";
+    std::_Exit(3);
+  }
+  const std::string running =
+      "select 1 from information_schema.processlist where info = '" + query +
+      "'";
+  for (bool found = false; !found;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (mysql_query(watcher, running.c_str()) != 0) std::_Exit(3);
+    MYSQL_RES* rows = mysql_store_result(watcher);
+    found = rows != nullptr && mysql_num_rows(rows) > 0;
+    mysql_free_result(rows);
+  }
+  mysql_close(watcher);
+}
+
 using Scenario = std::function<void(const ProbeArgs&)>;
 
 // Every scenario, by the name given on the command line.
@@ -72,13 +94,9 @@ const std::map<std::string, Scenario>& scenarios() {
          std::thread([&conn, &a] {
            ResultSet(conn.get()).storeQuery(a.query);
          }).detach();
-         auto start = std::chrono::steady_clock::now();
-         // Until the statement is in flight.
-         while (!ResultSet::cancelStatementInFlight(
-             std::chrono::milliseconds(1000))) {
-           std::this_thread::sleep_for(std::chrono::milliseconds(10));
-           start = std::chrono::steady_clock::now();
-         }
+         waitUntilRunning(a.query);
+         const auto start = std::chrono::steady_clock::now();
+         ResultSet::cancelStatementInFlight(std::chrono::milliseconds(1000));
          std::cout << "cancelled after "
                    << std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::steady_clock::now() - start)

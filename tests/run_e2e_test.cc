@@ -466,22 +466,44 @@ TEST_F(RunFixture, DevStdoutPrintsTheSameDocument) {
 }
 
 // A shell's ">>" onto /dev/stdout must append to the redirected file, not
-// replace it: the document goes through the inherited descriptor.
-TEST_F(RunFixture, DevStdoutAppendsToARedirectedFile) {
+// replace it: the document goes through the inherited descriptor. A
+// stream the shell closed is no output, however the path names it.
+TEST_F(RunFixture, DescriptorPathsFollowTheShellsRedirections) {
   loadValidData(*output_, *data_);
   const std::string path = dir_.file("chart.eps");
   expectCompleteRun(runTallyplot(args(path)), path);
   const std::string log = dir_.file("log.txt");
-  writeFile(log, "previous\n");
-  std::string command = "exec \"$0\" /dev/stdout \"$@\" >>" + log;
-  std::vector<std::string> shellArgs = {"-c", command,
-                                        test_support::tallyplotBinary()};
-  std::vector<std::string> settings = args("/dev/stdout");
-  shellArgs.insert(shellArgs.end(), settings.begin() + 1, settings.end());
-  ProcessResult run = test_support::runProcess("/bin/sh", shellArgs);
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_TRUE(readFile(log) == "previous\n" + readFile(path))
-      << "the redirected file lost its content or the document differs";
+  const std::string link = dir_.file("out-link");
+  ASSERT_EQ(symlink("/dev/stdout", link.c_str()), 0);
+  const std::string closed = "Bad file descriptor\n";
+  struct Case {
+    std::string target;
+    std::string redirection;
+    int status;
+    std::string err;  // its end; empty: none expected
+  };
+  const Case cases[] = {
+      {"/dev/stdout", ">>" + log, 0, ""},    {"/dev/stdout", ">&-", 1, closed},
+      {"/proc/self/fd/1", ">&-", 1, closed}, {link, ">&-", 1, closed},
+      {"/dev/stderr", "2>&-", 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target + " " + c.redirection);
+    writeFile(log, "previous\n");
+    std::vector<std::string> shellArgs = {"-c",
+                                          "exec \"$0\" \"$@\" " + c.redirection,
+                                          test_support::tallyplotBinary()};
+    std::vector<std::string> settings = args(c.target);
+    shellArgs.insert(shellArgs.end(), settings.begin(), settings.end());
+    ProcessResult run = test_support::runProcess("/bin/sh", shellArgs);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_EQ(
+        run.err.substr(run.err.size() - std::min(run.err.size(), c.err.size())),
+        c.err);
+    EXPECT_TRUE(readFile(log) ==
+                "previous\n" + (c.status == 0 ? readFile(path) : ""))
+        << "the redirected file lost its content or the document differs";
+  }
 }
 
 // Holds a named server lock for as long as it lives, so tests that need
@@ -1338,12 +1360,29 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
   const std::string slow = "(select * from cases where sleep(10) = 0) as t";
   createSums(*data_);
   test_support::useTestServer();  // the child inherits the port
-  for (int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(strsignal(signal));
-    ChildRun child(args(dir_.file("new.eps"), slow), dir_.file("out.txt"),
-                   dir_.file("err.txt"), {{}, 0, 0, signal == SIGINT});
-    ASSERT_TRUE(waitForStatement(child, watcher.get(), output_->name(),
-                                 "select selectednum, count(idx)%"));
+  // A signal while a connection opens, its init-command running: no
+  // statement to stop, only connections to close.
+  const std::string opening = dir_.file("opening.cnf");
+  writeFile(opening, "[client]\ninit-command=DO SLEEP(0.5)\n");
+  struct Stop {
+    int signal;
+    std::string defaults;  // TALLYPLOT_DEFAULTS_FILE
+    const char* running;   // the statement the signal arrives in
+  };
+  const Stop stops[] = {
+      {SIGINT, "", "select selectednum, count(idx)%"},
+      {SIGTERM, "", "select selectednum, count(idx)%"},
+      {SIGTERM, opening, "DO SLEEP(0.5)"},
+  };
+  for (const Stop& stop : stops) {
+    const int signal = stop.signal;
+    SCOPED_TRACE(std::string(strsignal(signal)) + " in " + stop.running);
+    ChildRun child(
+        args(dir_.file("new.eps"), slow), dir_.file("out.txt"),
+        dir_.file("err.txt"),
+        {{{"TALLYPLOT_DEFAULTS_FILE", stop.defaults}}, 0, 0, signal == SIGINT});
+    ASSERT_TRUE(
+        waitForStatement(child, watcher.get(), output_->name(), stop.running));
     char out[PATH_MAX] = {};
     readlink(("/proc/" + std::to_string(child.pid()) + "/fd/1").c_str(), out,
              sizeof out - 1);
