@@ -88,8 +88,11 @@ class ResultSet {
   static std::string characterSet(MYSQL* conn);
   // Makes every later connection read the client settings of this option
   // file (host, user, password and database still come from makeConn's
-  // arguments unless those are empty); empty: none is read.
-  static void useDefaultsFile(std::string path);
+  // arguments unless those are empty); empty: none is read. The file, and
+  // the files it includes, are read here, once, so that every connection
+  // gets the same settings. Returns the empty text, or why the file cannot
+  // be read.
+  static std::string useDefaultsFile(std::string path);
 
   void setConn(MYSQL* newconn);
   MYSQL* getConn() const;

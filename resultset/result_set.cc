@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "connections.h"
+#include "defaults_file.h"
 #include "resultset.h"
 
 // A stored result; released when the last ResultSet walking it goes.
@@ -85,8 +86,10 @@ std::string ResultSet::characterSet(MYSQL* conn) {
   return mysql_character_set_name(conn);
 }
 
-void ResultSet::useDefaultsFile(std::string path) {
-  defaultsFile() = std::move(path);
+std::string ResultSet::useDefaultsFile(std::string path) {
+  std::string error;
+  defaultsFile() = path.empty() ? "" : copyDefaultsFile(path, error);
+  return error;
 }
 
 ResultSet::ResultSet() : ResultSet(static_cast<MYSQL*>(nullptr)) {}

@@ -1,10 +1,5 @@
 #include "run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -143,23 +138,11 @@ bool readQueryPlan(QueryPlan& plan) {
 bool useDefaultsFile() {
   const char* path = std::getenv("TALLYPLOT_DEFAULTS_FILE");
   if (path == nullptr || *path == '\0') return true;
-  // Not blocking on a named pipe, and reading a byte only from a regular
-  // file: a pipe such as <(...) must keep its bytes for the library.
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat info;
-  char byte;
-  bool readable = fd >= 0 && fstat(fd, &info) == 0 &&
-                  (!S_ISREG(info.st_mode) || read(fd, &byte, 1) >= 0) &&
-                  (!S_ISDIR(info.st_mode) || (errno = EISDIR, false));
-  int errnum = errno;
-  if (fd >= 0) close(fd);
-  if (!readable) {
-    std::cerr << "Cannot read TALLYPLOT_DEFAULTS_FILE \"" << path
-              << "\": " << std::strerror(errnum) << "\n";
-    return false;
-  }
-  ResultSet::useDefaultsFile(path);
-  return true;
+  const std::string reason = ResultSet::useDefaultsFile(path);
+  if (reason.empty()) return true;
+  std::cerr << "Cannot read TALLYPLOT_DEFAULTS_FILE \"" << path
+            << "\": " << reason << "\n";
+  return false;
 }
 
 // Builds the whole document in out from the two databases. Returns false

@@ -403,6 +403,15 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
   const std::string path = dir_.file("nodir/chart.eps");
   const std::string missing =
       "Failed to write output file: " + path + ": No such file or directory\n";
+  TempDir files;  // option files that include what cannot be read
+  const std::string include = files.file("include.cnf"),
+                    includedir = files.file("includedir.cnf");
+  writeFile(include, "[client]\n!include " + files.file("none.cnf") + "\n");
+  writeFile(includedir, "!includedir " + files.file("none") + "\n");
+  auto cannotRead = [](const std::string& file, const std::string& reason) {
+    return "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + file + "\": " + reason +
+           "\n";
+  };
   struct Case {
     const char* name;
     std::string pass;
@@ -426,6 +435,20 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
        {{"TALLYPLOT_DEFAULTS_FILE", dir_.path()}},
        "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + dir_.path() +
            "\": Is a directory\n"},
+      {"TALLYPLOT_DEFAULTS_FILE a device that never ends",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", "/dev/zero"}},
+       cannotRead("/dev/zero", "neither a regular file nor a pipe")},
+      {"an !include that cannot be read",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", include}},
+       cannotRead(include,
+                  files.file("none.cnf") + ": No such file or directory")},
+      {"an !includedir that cannot be read",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", includedir}},
+       cannotRead(includedir,
+                  files.file("none") + ": No such file or directory")},
       {"unknown query plan, checked first",
        "wqzk",
        {{"TALLYPLOT_PLAN", "x"}},
@@ -629,8 +652,15 @@ TEST_F(RunFixture, LockedDownServers) {
     int port;
     std::string refusal;  // in the connection diagnostic; empty: a document
     const char* pass = nullptr;  // the argument; null: the account's
+    bool piped = false;  // the file read through a pipe, which ends once
   };
   const int plainPort = test_support::serverPort();
+  // Every connection must get the settings the first one got, the port
+  // among them: MYSQL_TCP_PORT names none here.
+  const std::string piped =
+      optionFile("piped.cnf", "[client]\nport=" + std::to_string(tls) +
+                                  "\nssl-ca=" + certificate("ca.pem") +
+                                  "\nssl-verify-server-cert=1\n");
   const Case cases[] = {
       {"TLS required", "root", "", tls, ""},
       {"REQUIRE SSL account", "ssl_" + suffix, "", tls, ""},
@@ -644,6 +674,8 @@ TEST_F(RunFixture, LockedDownServers) {
        "wqzk"},
       {"no option file, an empty password", "root", "", plainPort,
        "(using password: NO)", ""},
+      {"verified, the file through a pipe", "root", piped, tls, "", nullptr,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -651,15 +683,29 @@ TEST_F(RunFixture, LockedDownServers) {
     const std::string path =
         dir_.file(c.refusal.empty() ? "locked.eps" : "refused.eps");
     const char* pass = c.pass ? c.pass : c.user == "root" ? "wqzk" : "pw";
+    std::vector<std::string> given = {path,
+                                      "127.0.0.1",
+                                      c.user,
+                                      pass,
+                                      "cases",
+                                      onTls ? data.name() : data_->name(),
+                                      onTls ? output.name() : output_->name()};
     // MYSQL_PWD, which the library reads for a password it is not given,
     // must not stand in for an empty one.
     ProcessResult run =
-        runTallyplot({path, "127.0.0.1", c.user, pass, "cases",
-                      onTls ? data.name() : data_->name(),
-                      onTls ? output.name() : output_->name()},
-                     {{"MYSQL_TCP_PORT", std::to_string(c.port)},
-                      {"TALLYPLOT_DEFAULTS_FILE", c.defaults},
-                      {"MYSQL_PWD", "wqzk"}});
+        c.piped
+            ? test_support::runProcess(
+                  "bash",
+                  {"-c",
+                   "TALLYPLOT_DEFAULTS_FILE=<(cat \"$0\") exec \"$1\" "
+                   "\"${@:2}\"",
+                   c.defaults, test_support::tallyplotBinary(), given[0],
+                   given[1], given[2], given[3], given[4], given[5], given[6]},
+                  {{"MYSQL_TCP_PORT", std::to_string(unusedPort())},
+                   {"MYSQL_PWD", "wqzk"}})
+            : runTallyplot(given, {{"MYSQL_TCP_PORT", std::to_string(c.port)},
+                                   {"TALLYPLOT_DEFAULTS_FILE", c.defaults},
+                                   {"MYSQL_PWD", "wqzk"}});
     if (c.refusal.empty()) {
       expectCompleteRun(run, path);
       EXPECT_TRUE(readFile(path) == readFile(plain)) << "another document";
