@@ -16,6 +16,13 @@
 #   (f) the same with sum(col + 0e0), the double sum a Spider frontend
 #       hands its backends as the exact sum((col + 0)): on a cluster, the
 #       floor of the exact sums again
+#   (g) the bare grouped scan, select selectednum, count(idx) ... group by
+#       selectednum: what any statement over these groups costs at least;
+#       a/g is the program's cost as a multiple of it
+#   (h) the flags packed three to a double sum, 17 bits each (exact for
+#       groups of up to 131,071 rows whose flags are 0 or 1), with count(*)
+#       and a bit_or of every flag as the proof that they are: the cheapest
+#       exact packing of several flags into one aggregate, next to (e)
 #
 # Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
 #                       [--shards N] [--build-dir DIR | --program PATH]
@@ -32,8 +39,9 @@
 #
 # The data table holds 37 selectednum groups of N rows (37 x N rows), the
 # fifteen fixed flag columns and K extra ones, each named by a `sums` row with
-# increment 1. After one warm-up of each, a to e run alternately R times;
-# the script prints their medians, the ratios a/b, a/c, a/e and d/b, and the
+# increment 1. After one warm-up of each, a to h run alternately R times;
+# the script prints their medians, the ratios a/b, a/c, a/e, a/g, d/b and
+# h/e, and the
 # program's CPU time and peak RSS as /usr/bin/time -v reports them. Figures
 # are printed only when every run succeeded and the program's documents
 # rendered and agreed.
@@ -49,7 +57,7 @@ REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 readonly BENCH_DIR REPO_DIR
 readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
 readonly CLUSTER_SCRIPT="$REPO_DIR/tests/mariadb_cluster.sh"
-readonly CASES=(a b c d e f)
+readonly CASES=(a b c d e f g h)
 readonly PASSWORD=wqzk
 readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
 readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
@@ -291,6 +299,24 @@ write_single_scan_queries() {
   sums=$(printf ', sum(%s + 0e0)' "${columns[@]}")
   echo "select selectednum, count(idx)$sums from fleen group by selectednum order by selectednum;" \
     >"$work/literal_scan.sql"
+  echo "select selectednum, count(idx) from fleen group by selectednum order by selectednum;" \
+    >"$work/bare_scan.sql"
+  write_packed_scan_query "${columns[@]}"
+}
+
+# Case (h): the columns three to a double sum, 2^17 apart, then count(*) and
+# the bit_or of all of them, which decide per group whether the sums decode.
+write_packed_scan_query() {
+  local columns=("$@") sums="" k proof
+  for ((k = 0; k < ${#columns[@]}; k += 3)); do
+    sums+=", sum(${columns[k]}"
+    ((k + 1 < ${#columns[@]})) && sums+=" + ${columns[k + 1]} * 131072"
+    ((k + 2 < ${#columns[@]})) && sums+=" + ${columns[k + 2]} * 17179869184"
+    sums+=" + sqrt(0))"
+  done
+  proof=$(printf ' | %s' "${columns[@]}")
+  echo "select selectednum, count(idx), count(*)$sums, bit_or(${proof# | }) from fleen group by selectednum order by selectednum;" \
+    >"$work/packed_scan.sql"
 }
 
 # Runs one case on the current target under /usr/bin/time -v; appends its
@@ -323,8 +349,9 @@ run_case() {
         2>"$work/b.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
-    c | e | f)
-      local -A scripts=([c]=single_scan.sql [e]=double_scan.sql [f]=literal_scan.sql)
+    c | e | f | g | h)
+      local -A scripts=([c]=single_scan.sql [e]=double_scan.sql
+        [f]=literal_scan.sql [g]=bare_scan.sql [h]=packed_scan.sql)
       local script=${scripts[$name]}
       start=$EPOCHREALTIME
       /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
@@ -421,13 +448,15 @@ print_machine() {
 # The figures of the current target: the table of wall times, the ratios,
 # the program's CPU time and memory.
 report_target() {
-  local a b c d e f
+  local a b c d e f g h
   read -r -a a < <(stats "$work/$target-a.wall")
   read -r -a b < <(stats "$work/$target-b.wall")
   read -r -a c < <(stats "$work/$target-c.wall")
   read -r -a d < <(stats "$work/$target-d.wall")
   read -r -a e < <(stats "$work/$target-e.wall")
   read -r -a f < <(stats "$work/$target-f.wall")
+  read -r -a g < <(stats "$work/$target-g.wall")
+  read -r -a h < <(stats "$work/$target-h.wall")
   local rss_max rss_min cpu_a cpu_b
   rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
   rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
@@ -441,9 +470,12 @@ report_target() {
   printf '%-58s %10s %10s %10s\n' "(d) TALLYPLOT_PLAN=per-series tallyplot out.eps" "$(ms "${d[0]}")" "$(ms "${d[1]}")" "$(ms "${d[2]}")"
   printf '%-58s %10s %10s %10s\n' "(e) one grouped scan, every sum(col + sqrt(0)), via mariadb" "$(ms "${e[0]}")" "$(ms "${e[1]}")" "$(ms "${e[2]}")"
   printf '%-58s %10s %10s %10s\n' "(f) one grouped scan, every sum(col + 0e0), via mariadb" "$(ms "${f[0]}")" "$(ms "${f[1]}")" "$(ms "${f[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(g) the bare grouped scan, count(idx) only, via mariadb" "$(ms "${g[0]}")" "$(ms "${g[1]}")" "$(ms "${g[2]}")"
+  printf '%-58s %10s %10s %10s\n' "(h) three flags per double sum + proof, via mariadb" "$(ms "${h[0]}")" "$(ms "${h[1]}")" "$(ms "${h[2]}")"
   echo
   awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" -v e="${e[0]}" \
-    'BEGIN { printf "a/b = %.2f   a/c = %.2f   a/e = %.2f   d/b = %.2f   (medians)\n", a / b, a / c, a / e, d / b }'
+    -v g="${g[0]}" -v h="${h[0]}" \
+    'BEGIN { printf "a/b = %.2f   a/c = %.2f   a/e = %.2f   a/g = %.2f   d/b = %.2f   h/e = %.2f   (medians)\n", a / b, a / c, a / e, a / g, d / b, h / e }'
   echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
   echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
 }
@@ -461,7 +493,8 @@ report_ratios() {
   local -A labels=([a]="(a) tallyplot" [b]="(b) per-series statements"
     [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan"
     [e]="(e) one grouped scan, double sums"
-    [f]="(f) one grouped scan, + 0e0")
+    [f]="(f) one grouped scan, + 0e0" [g]="(g) the bare grouped scan"
+    [h]="(h) three flags per double sum")
   echo
   printf '%-40s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
   for name in "${CASES[@]}"; do
@@ -473,8 +506,8 @@ report_ratios() {
 }
 
 report() {
-  local order="a, b, c, d, e, f"
-  ((shards == 0)) || order="a to f on the single server, then on the cluster"
+  local order="a to h"
+  ((shards == 0)) || order="a to h on the single server, then on the cluster"
   echo
   echo "tallyplot benchmark"
   use_target single
@@ -505,6 +538,10 @@ report() {
     sed 's/^/  /' "$work/double_scan.sql"
     echo "statement of (f):"
     sed 's/^/  /' "$work/literal_scan.sql"
+    echo "statement of (g):"
+    sed 's/^/  /' "$work/bare_scan.sql"
+    echo "statement of (h):"
+    sed 's/^/  /' "$work/packed_scan.sql"
   fi
 }
 
