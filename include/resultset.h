@@ -93,6 +93,9 @@ class ResultSet {
   // gets the same settings. Returns the empty text, or why the file cannot
   // be read.
   static std::string useDefaultsFile(std::string path);
+  // The value the last line setting key gives in the [tallyplot] group of
+  // that option file; empty when none does, or no file is read.
+  static std::string programOption(std::string key);
 
   void setConn(MYSQL* newconn);
   MYSQL* getConn() const;

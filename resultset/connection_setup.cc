@@ -7,10 +7,11 @@
 #include <mutex>
 #include <vector>
 
+#include "option_file.h"
+
 #ifdef LIBMARIADB
 #include <mysql/plugin_auth.h>
 
-#include "option_file.h"
 #include "sha2_password.h"
 #endif
 
@@ -23,15 +24,11 @@ namespace {
 // never answers ends with a diagnostic instead of hanging.
 constexpr unsigned kConnectTimeoutSeconds = 30;
 
-// The option file's groups besides the library's own ([client] and, with
-// Connector/C, [client-server] and [client-mariadb]).
-constexpr char kOptionGroup[] = "tallyplot";
-
 #ifdef LIBMARIADB
 
 // The groups Connector/C reads from an option file, and the program's own.
-const std::vector<std::string> kOptionGroups = {"client", "client-server",
-                                                "client-mariadb", kOptionGroup};
+const std::vector<std::string> kOptionGroups = {
+    "client", "client-server", "client-mariadb", kProgramGroup};
 
 // The methods a server may ask for: those that never show the password to
 // the server and the guards below. Any other is refused by the library.
@@ -340,7 +337,7 @@ bool setUpConnection(MYSQL* conn, const std::string& defaultsFile,
   if (!defaultsFile.empty() &&
       (mysql_options(conn, MYSQL_READ_DEFAULT_FILE, defaultsFile.c_str()) !=
            0 ||
-       mysql_options(conn, MYSQL_READ_DEFAULT_GROUP, kOptionGroup) != 0)) {
+       mysql_options(conn, MYSQL_READ_DEFAULT_GROUP, kProgramGroup) != 0)) {
     error = "cannot read the option file " + defaultsFile;
     return false;
   }

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// The option file's group for this program's own settings, read besides
+// the client library's groups.
+constexpr char kProgramGroup[] = "tallyplot";
+
 // The value the last line setting key (dashes and underscores alike) gives
 // in one of groups of the option file at path, without the spaces around
 // it and one pair of quotes. Empty when no line sets it, or the file cannot

@@ -8,6 +8,7 @@
 
 #include "connections.h"
 #include "defaults_file.h"
+#include "option_file.h"
 #include "resultset.h"
 
 // A stored result; released when the last ResultSet walking it goes.
@@ -90,6 +91,11 @@ std::string ResultSet::useDefaultsFile(std::string path) {
   std::string error;
   defaultsFile() = path.empty() ? "" : copyDefaultsFile(path, error);
   return error;
+}
+
+std::string ResultSet::programOption(std::string key) {
+  if (defaultsFile().empty()) return "";
+  return optionFileValue(defaultsFile(), {kProgramGroup}, key);
 }
 
 ResultSet::ResultSet() : ResultSet(static_cast<MYSQL*>(nullptr)) {}
