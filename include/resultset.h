@@ -84,8 +84,13 @@ class ResultSet {
   // thread that uses them never returns to its caller, so the caller must
   // end the process. False when no statement was in flight.
   static bool cancelStatementInFlight(std::chrono::milliseconds wait);
-  // The character set in which texts arrive over conn ("utf8mb4", ...).
-  static std::string characterSet(MYSQL* conn);
+  // text, which arrived over conn in UTF-8 like every text, as the server
+  // reads it in a statement on conn, for splicing into one: itself, unless
+  // it goes beyond ASCII and conn's statements are in another character set
+  // (the option file's default-character-set), in which case the server
+  // converts it, with a statement that reads no table.
+  static std::string inStatementCharacterSet(MYSQL* conn,
+                                             const std::string& text);
   // Makes every later connection read the client settings of this option
   // file (host, user, password and database still come from makeConn's
   // arguments unless those are empty); empty: none is read. The file, and
@@ -114,6 +119,9 @@ class ResultSet {
   // or column, a syntax error, a missing privilege), before reading a row,
   // rather than stopping it while it ran.
   bool refusedAsWritten() const;
+  // Whether it was refused from the estimate of the rows it would read
+  // (more than max_join_size), which a statement with limit 0 never makes.
+  bool refusedByEstimate() const;
   // Runs the builder's text and leaves it in the builder.
   void storeNoRes();
   // Empties the builder.

@@ -167,13 +167,17 @@ int sendPasswordWhereSafe(MYSQL_PLUGIN_VIO* vio, MYSQL* mysql,
   if (clearText && isPrivateLink(mysql)) return sendPassword(vio, mysql);
   const std::string keyFile = clearText ? "" : pinnedKeyFile(mysql);
   if (keyFile.empty()) {
+    // sha256_password takes the password in clear only over TLS, so a
+    // Unix socket does not help it.
     return refuseLogin(
         mysql, std::string("the server asked for the password (") + method +
-                   "), which this program sends only over the Unix socket, "
+                   "), which this program sends only " +
+                   (socketTakesClearText ? "over the Unix socket, " : "") +
                    "over TLS it verified (ssl-ca with "
                    "ssl-verify-server-cert=1 in the option file), or "
-                   "without TLS under the server's public key pinned with "
-                   "server-public-key-path; refused");
+                   "without TLS (ssl-mode=DISABLED there) under the "
+                   "server's public key pinned with server-public-key-path; "
+                   "refused");
   }
   std::string encrypted, error;
   if (!encryptPassword(password(mysql), nonce, keyFile, encrypted, error)) {
@@ -267,12 +271,21 @@ void readPinnedKey(const std::string& defaultsFile) {
   pinnedKey().path = std::move(path);
 }
 
-bool requestTlsWhenOffered(MYSQL* conn) {
+// TLS if offered, unless the option file turns it off, in a spelling
+// Connector/C does not know: a key pinned for a MySQL server serves only
+// without TLS, for MySQL takes the password under its key only there.
+bool requestTlsWhenOffered(MYSQL* conn, const std::string& defaultsFile) {
   // Connector/C 3.3 encrypts only when asked; 3.4 verifies by default and
   // then refuses plain and self-signed servers. Both: TLS if offered.
   my_bool verify = 0;
-  return mysql_options(conn, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify) == 0 &&
-         mysql_ssl_set(conn, nullptr, nullptr, nullptr, nullptr, nullptr) == 0;
+  if (mysql_options(conn, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify) != 0) {
+    return false;
+  }
+  if (!defaultsFile.empty() &&
+      optionFileTurnsTlsOff(defaultsFile, kOptionGroups)) {
+    return true;
+  }
+  return mysql_ssl_set(conn, nullptr, nullptr, nullptr, nullptr, nullptr) == 0;
 }
 
 // The library's text, but in the program's words where the library would
@@ -310,7 +323,8 @@ bool guardPasswords(MYSQL* conn) {
 // libmysqlclient reads server-public-key-path from the file itself.
 void readPinnedKey(const std::string&) {}
 
-bool requestTlsWhenOffered(MYSQL* conn) {
+// The file's ssl-mode, read by the library, overrides this.
+bool requestTlsWhenOffered(MYSQL* conn, const std::string&) {
   unsigned int mode = SSL_MODE_PREFERRED;
   return mysql_options(conn, MYSQL_OPT_SSL_MODE, &mode) == 0;
 }
@@ -327,7 +341,7 @@ bool setUpConnection(MYSQL* conn, const std::string& defaultsFile,
                      std::string& error) {
   unsigned int timeout = kConnectTimeoutSeconds;
   readPinnedKey(defaultsFile);
-  if (!requestTlsWhenOffered(conn) || !guardPasswords(conn) ||
+  if (!requestTlsWhenOffered(conn, defaultsFile) || !guardPasswords(conn) ||
       mysql_options(conn, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) != 0) {
     error = "cannot set up the connection's security options";
     return false;

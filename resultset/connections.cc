@@ -73,11 +73,12 @@ bool isCharacterSetName(const std::string& name) {
 }
 
 // Makes the session of an open connection give the run's statements every
-// row, and texts in the character set the connection decodes them by,
-// whatever a DBA's global settings or the option file's init-command chose:
-// a sql_select_limit silently drops groups, and another
-// character_set_results garbles names (a wide one such as utf16 numbers
-// and column names too).
+// row, and texts in UTF-8, whatever a DBA's global settings or the option
+// file's init-command chose: a sql_select_limit silently drops groups, and
+// another character_set_results garbles names (a wide one such as utf16
+// numbers and column names too). Statements stay in the connection's own
+// character set, the option file's default-character-set, in which the
+// command line's names are written too.
 bool prepareSession(MYSQL* conn, std::string& error) {
   const std::string charset = mysql_character_set_name(conn);
   if (!isCharacterSetName(charset)) {
@@ -85,7 +86,9 @@ bool prepareSession(MYSQL* conn, std::string& error) {
     return false;
   }
   const std::string set =
-      "SET NAMES " + charset + ", sql_select_limit = 18446744073709551615";
+      "SET NAMES " + charset +
+      (isUtf8(charset) ? "" : ", character_set_results = utf8mb4") +
+      ", sql_select_limit = 18446744073709551615";
   if (mysql_query(conn, set.c_str()) == 0) return true;
   error = mysql_error(conn);
   return false;
@@ -141,6 +144,10 @@ void killInFlight(std::chrono::steady_clock::time_point deadline) {
 }
 
 }  // namespace
+
+bool isUtf8(const std::string& charset) {
+  return charset == "utf8" || charset == "utf8mb3" || charset == "utf8mb4";
+}
 
 bool isClosedByServer(unsigned errnum) {
   return errnum == 2006 ||  // CR_SERVER_GONE_ERROR
@@ -257,4 +264,3 @@ bool cancelStatementInFlight(std::chrono::milliseconds wait) {
   }
   return inFlight;
 }
-

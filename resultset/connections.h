@@ -40,6 +40,10 @@ void closeConnection(MYSQL* conn);
 // Closes every recorded connection.
 void closeAllConnections();
 
+// Whether a connection character set is one of UTF-8's names, in which
+// texts need no conversion.
+bool isUtf8(const std::string& charset);
+
 // Whether a statement or ping that failed with this error found its
 // connection closed by the server, so that opening it again may help.
 bool isClosedByServer(unsigned errnum);

@@ -10,6 +10,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,14 +20,22 @@ namespace {
 // connection, and a pipe that never ends would fill the memory.
 constexpr size_t kLargestCopy = 256u << 20;
 
-// Includes nested deeper than this are skipped, as the library skips them
-// (a file that includes itself is read this many times).
+// Includes nested deeper than this are skipped, as the library skips them.
 constexpr int kDeepestInclude = 64;
 
-// The copy being made, and the first reason it cannot be.
+// More files read than this, the same file counted each time, is taken for
+// includes that multiply (two of a file in each of a chain of files is
+// 2^n reads): far beyond an honest configuration, such as a directory of a
+// few hundred files.
+constexpr int kMostFilesRead = 4096;
+
+// The copy being made, the first reason it cannot be, the files being read
+// (an include of one of them would never end), and how many were read.
 struct Copy {
   std::string text;
   std::string error;
+  std::vector<std::pair<dev_t, ino_t>> open;
+  int filesRead = 0;
 };
 
 bool fail(Copy& copy, const std::string& path, const std::string& reason) {
@@ -43,13 +54,21 @@ bool readWhole(const std::string& path, bool top, std::string& text,
   if (fd < 0) return fail(copy, shown, std::strerror(errno));
   struct stat info;
   bool ok = fstat(fd, &info) == 0;
+  const std::pair<dev_t, ino_t> file(info.st_dev, info.st_ino);
   if (!ok) {
     fail(copy, shown, std::strerror(errno));
   } else if (S_ISDIR(info.st_mode)) {
     ok = fail(copy, shown, std::strerror(EISDIR));
   } else if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
     ok = fail(copy, shown, "neither a regular file nor a pipe");
+  } else if (std::find(copy.open.begin(), copy.open.end(), file) !=
+             copy.open.end()) {
+    ok = fail(copy, shown, "included within itself");
+  } else if (++copy.filesRead > kMostFilesRead) {
+    ok = fail(copy, shown,
+              "more than " + std::to_string(kMostFilesRead) + " files read");
   }
+  if (ok) copy.open.push_back(file);
   char buffer[65536];
   while (ok) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -68,6 +87,7 @@ bool readWhole(const std::string& path, bool top, std::string& text,
 }
 
 bool copyFile(const std::string& path, bool top, int depth, Copy& copy);
+bool copyLines(const std::string& text, int depth, Copy& copy);
 
 // The .cnf files of dir, in the order the library reads them.
 bool copyDirectory(const std::string& dir, int depth, Copy& copy) {
@@ -102,14 +122,11 @@ bool copyDirective(const std::string& line, int depth, Copy& copy) {
   return true;
 }
 
-// Appends the lines of the file at path to the copy, its includes in
-// their place. After an include the file's own group is named again, for
-// the library reads an included file in groups of its own; and a setting
+// Appends the lines of text, a file's, to the copy, its includes in their
+// place. After an include the file's own group is named again, for the
+// library reads an included file in groups of its own; and a setting
 // before any group ends the file there, as it ends the library's reading.
-bool copyFile(const std::string& path, bool top, int depth, Copy& copy) {
-  if (depth >= kDeepestInclude) return true;
-  std::string text;
-  if (!readWhole(path, top, text, copy)) return false;
+bool copyLines(const std::string& text, int depth, Copy& copy) {
   std::string group;  // the line that opened the current group
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
@@ -138,6 +155,17 @@ bool copyFile(const std::string& path, bool top, int depth, Copy& copy) {
     copy.text += line;
   }
   return true;
+}
+
+// Appends the file at path to the copy; one already being read, which
+// would include itself for ever, is refused.
+bool copyFile(const std::string& path, bool top, int depth, Copy& copy) {
+  if (depth >= kDeepestInclude) return true;
+  std::string text;
+  if (!readWhole(path, top, text, copy)) return false;
+  const bool copied = copyLines(text, depth, copy);
+  copy.open.pop_back();
+  return copied;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "option_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -30,13 +32,17 @@ std::string unquoted(std::string value) {
   return value;
 }
 
-}  // namespace
+// One setting line: its normalised name and its value.
+typedef std::pair<std::string, std::string> Setting;
 
-std::string optionFileValue(const std::string& path,
-                            const std::vector<std::string>& groups,
-                            const std::string& key) {
+// The setting lines of groups in the option file at path, in order; none
+// when the file cannot be read or a setting stands before the first group
+// (the library then ignores the file). !include lines are not followed.
+std::vector<Setting> settingsOf(const std::string& path,
+                                const std::vector<std::string>& groups) {
   std::ifstream file(path);
-  std::string line, value;
+  std::vector<Setting> settings;
+  std::string line;
   bool anyGroup = false, inGroup = false;
   while (std::getline(file, line)) {
     line = trimmed(line);
@@ -45,21 +51,60 @@ std::string optionFileValue(const std::string& path,
     }
     if (line[0] == '[') {
       const size_t end = line.find(']');
-      if (end == std::string::npos) return "";
+      if (end == std::string::npos) return {};
       const std::string group = trimmed(line.substr(1, end - 1));
       inGroup = std::find(groups.begin(), groups.end(), group) != groups.end();
       anyGroup = true;
     } else if (!anyGroup) {
-      return "";
+      return {};
     } else if (inGroup) {
       const size_t equals = line.find('=');
-      if (normalised(trimmed(line.substr(0, equals))) != normalised(key)) {
-        continue;
-      }
-      value = equals == std::string::npos
-                  ? ""
-                  : unquoted(trimmed(line.substr(equals + 1)));
+      settings.emplace_back(normalised(trimmed(line.substr(0, equals))),
+                            equals == std::string::npos
+                                ? ""
+                                : unquoted(trimmed(line.substr(equals + 1))));
     }
   }
+  return settings;
+}
+
+std::string upperCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(c));
+  return text;
+}
+
+// Whether a setting line turns TLS on (true) or off (false); none of
+// the names of that: unchanged.
+void applyTlsSetting(const Setting& setting, bool& on) {
+  const std::string value = upperCase(setting.second);
+  const bool yes = value.empty() || (value != "0" && value != "OFF" &&
+                                     value != "FALSE" && value != "NO");
+  if (setting.first == "ssl-mode") {
+    on = value != "DISABLED";
+  } else if (setting.first == "ssl") {
+    on = yes;
+  } else if (setting.first == "skip-ssl" || setting.first == "disable-ssl") {
+    on = !yes;
+  }
+}
+
+}  // namespace
+
+std::string optionFileValue(const std::string& path,
+                            const std::vector<std::string>& groups,
+                            const std::string& key) {
+  std::string value;
+  for (const Setting& setting : settingsOf(path, groups)) {
+    if (setting.first == normalised(key)) value = setting.second;
+  }
   return value;
+}
+
+bool optionFileTurnsTlsOff(const std::string& path,
+                           const std::vector<std::string>& groups) {
+  bool on = true;
+  for (const Setting& setting : settingsOf(path, groups)) {
+    applyTlsSetting(setting, on);
+  }
+  return !on;
 }

@@ -1,5 +1,5 @@
-// One setting of a MySQL option file, read the way the client library
-// reads its own, for settings the library does not know.
+// Settings of a MySQL option file, read the way the client library reads
+// its own, for settings the library does not know.
 #ifndef TALLYPLOT_RESULTSET_OPTION_FILE_H_
 #define TALLYPLOT_RESULTSET_OPTION_FILE_H_
 
@@ -18,5 +18,11 @@ constexpr char kProgramGroup[] = "tallyplot";
 std::string optionFileValue(const std::string& path,
                             const std::vector<std::string>& groups,
                             const std::string& key);
+
+// Whether the last of the lines of groups that turn TLS on or off, in any
+// client's spelling (MySQL's ssl-mode=DISABLED, MariaDB's ssl=0, skip-ssl,
+// disable-ssl), turns it off.
+bool optionFileTurnsTlsOff(const std::string& path,
+                           const std::vector<std::string>& groups);
 
 #endif  // TALLYPLOT_RESULTSET_OPTION_FILE_H_

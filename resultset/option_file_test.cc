@@ -35,4 +35,32 @@ TEST(OptionFileTest, ReadsAValueAsTheLibraryWould) {
   EXPECT_EQ(optionFileValue(dir.file("none.cnf"), {"client"}, "key-path"), "");
 }
 
+TEST(OptionFileTest, TlsTurnedOffInEveryClientsSpelling) {
+  struct Case {
+    const char* text;
+    bool off;
+  };
+  const Case cases[] = {
+      {"[client]\nport=1\n", false},
+      {"[client]\nssl-mode=DISABLED\n", true},
+      {"[tallyplot]\nssl_mode = disabled\n", true},
+      {"[client]\nssl-mode=PREFERRED\n", false},
+      {"[client]\nssl=0\n", true},
+      {"[client]\nssl=OFF\n", true},
+      {"[client]\nssl\n", false},
+      {"[client]\nskip-ssl\n", true},
+      {"[client]\ndisable-ssl=1\n", true},
+      {"[client]\nskip-ssl\nssl=1\n", false},
+      {"[mysqld]\nskip-ssl\n", false},
+  };
+  test_support::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    test_support::writeFile(dir.file("my.cnf"), c.text);
+    EXPECT_EQ(
+        optionFileTurnsTlsOff(dir.file("my.cnf"), {"client", "tallyplot"}),
+        c.off);
+  }
+}
+
 }  // namespace

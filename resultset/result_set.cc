@@ -35,6 +35,17 @@ namespace {
   std::exit(1);
 }
 
+// The bytes of text as hexadecimal digits.
+std::string hexDigits(const std::string& text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : text) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 0x0F];
+  }
+  return hex;
+}
+
 // The query-failure diagnostic: the library's error text and the query.
 std::string queryFailureText(const std::string& error, const std::string& q) {
   return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + q + "\"\n";
@@ -82,9 +93,24 @@ void ConnectionCloser::operator()(MYSQL* conn) const {
   closeConnection(conn);
 }
 
-std::string ResultSet::characterSet(MYSQL* conn) {
-  ConnectionsInUse use;
-  return mysql_character_set_name(conn);
+std::string ResultSet::inStatementCharacterSet(MYSQL* conn,
+                                               const std::string& text) {
+  std::string charset;
+  {
+    ConnectionsInUse use;
+    charset = mysql_character_set_name(conn);
+  }
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+  });
+  if (ascii || isUtf8(charset)) return text;
+  // A binary result, which the server sends as it is, whatever the
+  // session's character_set_results.
+  ResultSet converted(conn);
+  converted.storeQuery("select cast(convert(_utf8mb4 X'" + hexDigits(text) +
+                       "' using " + charset + ") as binary)");
+  converted.next();
+  return converted.get(0);
 }
 
 std::string ResultSet::useDefaultsFile(std::string path) {
@@ -197,6 +223,10 @@ std::string ResultSet::failure() const {
 
 bool ResultSet::refusedAsWritten() const {
   return isRefusedAsWritten(errornumber);
+}
+
+bool ResultSet::refusedByEstimate() const {
+  return errornumber == 1104;  // ER_TOO_BIG_SELECT
 }
 
 bool ResultSet::runAndStore(const std::string& q) {

@@ -80,9 +80,14 @@ TEST_F(ResultSetTest, FieldValuesConvertLikeVariants) {
     double asDouble;
   };
   const Case cases[] = {
-      {"nul", "", 0.0},       {"empty", "", 0.0},      {"letters", "abc", 0.0},
-      {"pct", "12.5%", 12.5}, {"blank", " 7", 7.0},    {"expo", "1e2", 100.0},
-      {"num", "42", 42.0},    {"neg", "-0.25", -0.25},
+      {"nul", "", 0.0},
+      {"empty", "", 0.0},
+      {"letters", "abc", 0.0},
+      {"pct", "12.5%", 12.5},
+      {"blank", " 7", 7.0},
+      {"expo", "1e2", 100.0},
+      {"num", "42", 42.0},
+      {"neg", "-0.25", -0.25},
       {"zero", std::string("ab\0cd", 5), 0.0},
   };
   ResultSet r(conn());

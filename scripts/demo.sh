@@ -84,7 +84,8 @@ bash "$repo/scripts/install_deps.sh"
 
 echo "== building tallyplot in $build"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tallyplot -j2
+# The manual page and changelog too, so that `cmake --install` works after it.
+cmake --build "$build" --target tallyplot tallyplot.1_gz changelog_gz -j2
 
 start_database
 

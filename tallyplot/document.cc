@@ -27,12 +27,11 @@ void printSummaryTable(std::ostream& out,
 
 }  // namespace
 
-void writeDocument(std::ostream& out, std::vector<ChartSeries> series,
-                   const std::string& charset) {
+void writeDocument(std::ostream& out, std::vector<ChartSeries> series) {
   printFile(out);
   bool latin1 = false;
   for (ChartSeries& s : series) {
-    s.line.name = toLatin1(s.line.name, charset);
+    s.line.name = toLatin1(s.line.name);
     latin1 = latin1 || hasHighBytes(s.line.name);
   }
   // Only when a text needs it: every other document stays as it was.

@@ -36,9 +36,8 @@ bool isWellFormed(const std::string& text, size_t i, size_t length) {
 }
 
 // c itself, or '?' for a zero byte, which would make the document a
-// binary file, and for the control codes 0x80 to 0x9F: ISOLatin1Encoding
-// draws accents there, and MariaDB's latin1 (really Windows-1252) puts
-// other characters there (the euro sign, quotes, dashes).
+// binary file, and for the control codes 0x80 to 0x9F, where
+// ISOLatin1Encoding draws accents.
 char drawable(char c) {
   const auto byte = static_cast<unsigned char>(c);
   return byte == 0 || (byte >= 0x80 && byte <= 0x9F) ? '?' : c;
@@ -73,22 +72,11 @@ std::string fromUtf8(const std::string& text) {
 
 }  // namespace
 
-std::string toLatin1(const std::string& text, const std::string& charset) {
+std::string toLatin1(const std::string& text) {
   if (!hasHighBytes(text) && text.find('\0') == std::string::npos) {
     return text;
   }
-  if (charset == "utf8" || charset == "utf8mb3" || charset == "utf8mb4") {
-    return fromUtf8(text);
-  }
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      c = charset == "latin1" ? drawable(c) : '?';
-    } else {
-      c = drawable(c);
-    }
-  }
-  return out;
+  return fromUtf8(text);
 }
 
 bool hasHighBytes(const std::string& text) {

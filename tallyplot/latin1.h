@@ -6,11 +6,11 @@
 
 #include <string>
 
-// text, which arrived in the connection character set charset, in Latin-1:
-// characters of ISO 8859-1 as their byte, anything else (other characters,
-// invalid sequences, bytes of a character set it does not know, a zero
-// byte) as '?'. Other ASCII comes through unchanged.
-std::string toLatin1(const std::string& text, const std::string& charset);
+// text, which arrived in UTF-8, in Latin-1: characters of ISO 8859-1 as
+// their byte, anything else (other characters, the control codes U+0080 to
+// U+009F, invalid sequences, a zero byte) as '?'. Other ASCII comes through
+// unchanged.
+std::string toLatin1(const std::string& text);
 
 // Whether text holds a byte of 0x80 or above.
 bool hasHighBytes(const std::string& text);

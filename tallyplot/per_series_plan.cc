@@ -75,7 +75,7 @@ std::string readOneSumsSeries(const ResultSet& sums, const ResultSet& res,
                               const std::string& table, int order,
                               std::vector<ChartSeries>& series) {
   SumsRow row;
-  readSumsFields(sums, kSumsQueryFields, row);
+  readSeriesColumn(sums, res.getConn(), row);
   std::string failure = invalidOutputField(row);
   if (!failure.empty()) return failure;
   Line line({}, row.name);

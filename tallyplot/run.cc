@@ -1,5 +1,8 @@
 #include "run.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -62,7 +65,8 @@ std::string help(const char* program) {
          ")\n\n"
          "Environment:\n"
          "  TALLYPLOT_DEFAULTS_FILE  an option file to read ([client], "
-         "[tallyplot])\n"
+         "[client-server],\n"
+         "                           [client-mariadb], [tallyplot])\n"
          "  TALLYPLOT_PLAN           per-series: one statement per series\n"
          "  MYSQL_TCP_PORT           the server's port\n"
          "  MYSQL_UNIX_PORT          the server's Unix socket\n\n"
@@ -83,10 +87,13 @@ bool answerHelpOrVersion(int argc, char** argv, int& status) {
   } else {
     return false;
   }
-  status = std::cout.flush() ? 0 : 1;
+  // Started with standard output closed, the text went to the stand-in,
+  // and nobody reads it.
+  const bool closed = isStandIn(STDOUT_FILENO);
+  status = !closed && std::cout.flush() ? 0 : 1;
   if (status != 0) {
     std::cerr << "Failed to write output file: standard output: "
-              << std::strerror(errno) << "\n";
+              << std::strerror(closed ? EBADF : errno) << "\n";
   }
   return true;
 }
@@ -163,7 +170,7 @@ bool buildDocument(std::ostream& out, const Settings& settings,
     std::cout << failure;
     return false;
   }
-  writeDocument(out, series, ResultSet::characterSet(dataconn.get()));
+  writeDocument(out, series);
   return true;
 }
 
@@ -177,9 +184,12 @@ int runTallyplot(int argc, char** argv) {
     std::cout << usage(argv[0]);
     return 1;
   }
+  // Before anything that can wait (the option file may be a pipe that a
+  // passphrase prompt feeds), so that the process list never shows the
+  // password.
+  Settings settings = readSettings(argc, argv);
   QueryPlan plan;
   if (!readQueryPlan(plan) || !useDefaultsFile()) return 1;
-  Settings settings = readSettings(argc, argv);
   watchTerminationSignals();
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the

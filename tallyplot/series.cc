@@ -41,6 +41,11 @@ const SumsField kSumsStyleFields[4] = {{"blue", &SumsRow::blue},
                                        {"red", &SumsRow::red},
                                        {"symbol", &SumsRow::symbol}};
 
+void readSeriesColumn(const ResultSet& sums, MYSQL* conn, SumsRow& row) {
+  readSumsFields(sums, kSumsQueryFields, row);
+  row.outputfield = ResultSet::inStatementCharacterSet(conn, row.outputfield);
+}
+
 double successPercentage(double sum, int order) {
   return 100.0 - (sum / static_cast<double>(order)) * 100.0;
 }

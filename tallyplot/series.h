@@ -80,6 +80,10 @@ void readSumsFields(const ResultSet& sums, const SumsField (&fields)[N],
   }
 }
 
+// Reads the name and outputfield of the current row of sums into row, the
+// outputfield as the server reads it in conn's statements.
+void readSeriesColumn(const ResultSet& sums, MYSQL* conn, SumsRow& row);
+
 // Percentage of a group's rows that did not exceed a resource whose flags
 // sum to sum, for groups of order rows.
 double successPercentage(double sum, int order);

@@ -436,10 +436,9 @@ class DocumentTest : public ::testing::Test {
         test_support::renderWithGhostscript(path);
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
-    EXPECT_EQ(statements(),
-              std::vector<std::string>({kSession, kSession, kSumsQuery,
-                                        probeQuery(table_, extraColumns()),
-                                        onePass}));
+    EXPECT_EQ(statements(), std::vector<std::string>(
+                                {kSession, kSession, kSumsQuery,
+                                 probeQuery(table_, extraColumns()), onePass}));
     const std::string perSeries = dir_.file("per-series.eps");
     result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -449,18 +448,25 @@ class DocumentTest : public ::testing::Test {
     return doc;
   }
 
-  // Runs expecting failure with the diagnostic, with both plans unless env
-  // names one; the output path must be left as it was. Besides the sums
-  // statement and statements that read no row, the default plan sends at
+  // Runs expecting failure with the diagnostic, with env and both plans
+  // unless env names one; the output path must be left as it was. Besides the
+  // sums statement and statements that read no row, the default plan sends at
   // most one aggregate and the one statement the diagnostic quotes.
   void runAndExpectFailure(const std::string& diagnostic, bool preexisting,
                            const std::map<std::string, std::string>& env = {}) {
     const std::string path = dir_.file(preexisting ? "kept.eps" : "new.eps");
     const std::string before = "%!PS earlier document\n";
-    std::vector<std::map<std::string, std::string>> plans = {env};
-    if (env.empty()) plans.push_back({{"TALLYPLOT_PLAN", "per-series"}});
+    std::vector<std::map<std::string, std::string>> plans = {env, env};
+    if (env.count("TALLYPLOT_PLAN") == 0) {
+      plans[0]["TALLYPLOT_PLAN"] = "";
+      plans[1]["TALLYPLOT_PLAN"] = "per-series";
+    } else {
+      plans.pop_back();
+    }
     for (const auto& plan : plans) {
-      SCOPED_TRACE(plan.empty() ? "default plan" : plan.at("TALLYPLOT_PLAN"));
+      SCOPED_TRACE(plan.at("TALLYPLOT_PLAN").empty()
+                       ? "default plan"
+                       : plan.at("TALLYPLOT_PLAN"));
       if (preexisting) test_support::writeFile(path, before);
       ProcessResult result = run(path, plan);
       EXPECT_EQ(result.status, 1);
@@ -471,7 +477,7 @@ class DocumentTest : public ::testing::Test {
       } else {
         EXPECT_FALSE(test_support::fileExists(path));
       }
-      if (!plan.empty() && !plan.at("TALLYPLOT_PLAN").empty()) continue;
+      if (!plan.at("TALLYPLOT_PLAN").empty()) continue;
       const size_t quote = diagnostic.find("On query: \"");
       const std::string quoted =
           quote == std::string::npos
@@ -479,7 +485,7 @@ class DocumentTest : public ::testing::Test {
               : diagnostic.substr(quote + 11, diagnostic.size() - quote - 13);
       int aggregates = 0;
       for (const std::string& sent : statements()) {
-        if (sent == kSumsQuery || sent == kSession ||
+        if (sent == kSumsQuery || sent.rfind("SET ", 0) == 0 ||
             (sent.size() > 8 && sent.substr(sent.size() - 8) == " limit 0")) {
           continue;
         }
@@ -924,23 +930,28 @@ TEST_F(DocumentTest, StoppedStatementEndsTheRun) {
   test_support::execSql("DROP USER " + account);
 }
 
-// Names beyond ASCII (stored in latin1, UTF-8 over the connection) are
-// drawn as written where Latin-1 has them, as '?' otherwise, on both pages;
-// the fonts are re-encoded first, and only for such names.
+// Names beyond ASCII are drawn as written where Latin-1 has them, as '?'
+// otherwise (a zero byte too), on both pages; the fonts are re-encoded
+// first, and only for such names.
 TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   std::vector<std::string> columns = fixedColumns();
-  columns.insert(columns.end(), {"a_xcd", "b_xcd"});
+  columns.insert(columns.end(), {"a_xcd", "b_xcd", "\u00e9t\u00e9_xcd"});
   DataSet data(columns);
   data.addGroup(1, 2);
-  data.addGroup(2, 2, {{"a_xcd", 1}});
+  data.addGroup(2, 2, {{"a_xcd", 1}, {"\u00e9t\u00e9_xcd", 2}});
   load(data);
   createSums(
-      "increment INT, name VARCHAR(100) CHARACTER SET latin1, outputfield "
-      "VARCHAR(100), red VARCHAR(40), green VARCHAR(40), blue VARCHAR(40), "
-      "symbol VARCHAR(40)");
+      "increment INT, name VARCHAR(100) CHARACTER SET utf8mb4, outputfield "
+      "VARCHAR(100) CHARACTER SET utf8mb4, red VARCHAR(40), green "
+      "VARCHAR(40), blue VARCHAR(40), symbol VARCHAR(40)");
   addSums({{"1", "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber", "a", "0", "0",
             "0", "plus"},
-           {"1", "\u20acuro\u2026", "b", "0", "0", "0", "cross"}});
+           {"1", "\u20acuro\u2026", "b", "0", "0", "0", "cross"},
+           {"1", "Z\u00fcrich X\u672c\u672cY", "b", "0", "0", "0", "plus"},
+           {"1", "A-B", "b", "0", "0", "0", "plus"}});
+  datadb_->exec(
+      "UPDATE sums SET name = concat('A', char(0), 'B') WHERE "
+      "name = 'A-B'");
   const std::string doc = runBothPlans(onePassQuery(table_, extraColumns()));
   const std::string body = doc.substr(std::strlen(kPrologue));
   const std::string written =
@@ -949,7 +960,9 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
       "ber";
   EXPECT_EQ(body.rfind("/Times-Roman findfont", 0), 0u);
   EXPECT_NE(body.find("1 50 (" + written + ") drawLabel\n"), std::string::npos);
-  EXPECT_NE(body.find(" (" + written + ")\n (?uro?)\n] tableColumn"),
+  EXPECT_NE(body.find(" (" + written +
+                      ")\n (?uro?)\n (Z\xfcrich X??Y)\n"
+                      " (A?B)\n] tableColumn"),
             std::string::npos);
   ProcessResult drawn = test_support::runProcess(
       "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
@@ -961,22 +974,39 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   EXPECT_NE(drawn.out.find("?uro?"), std::string::npos) << drawn.out;
   EXPECT_NE(drawn.out.find("Crew-tended LTL"), std::string::npos) << "hyphen";
   // Session settings a DBA or the option file chose change nothing: the
-  // texts arrive in the connection's character set, every row arrives.
-  for (const char* setting :
-       {"character_set_results=latin1", "character_set_results=NULL",
-        "character_set_results=utf16", "sql_select_limit=1"}) {
-    SCOPED_TRACE(setting);
-    const std::string defaults = dir_.file("session.cnf");
-    test_support::writeFile(
-        defaults, std::string("[client]\ninit-command=SET SESSION ") +
-                      setting + "\n");
+  // texts arrive in UTF-8 whatever set the connection sends its statements
+  // in (sjis and cp932 put ASCII bytes into characters, swe7 letters where
+  // ASCII has punctuation), and every row arrives.
+  const std::string defaults = dir_.file("session.cnf");
+  auto runWith = [&](const std::string& options, const std::string& plan) {
+    test_support::writeFile(defaults, "[client]\n" + options + "\n");
+    const std::string path = dir_.file("session.eps");
+    ProcessResult result = run(path, {{"TALLYPLOT_DEFAULTS_FILE", defaults},
+                                      {"TALLYPLOT_PLAN", plan}});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    return test_support::readFile(path);
+  };
+  for (const char* options :
+       {"init-command=SET SESSION character_set_results=latin1",
+        "init-command=SET SESSION character_set_results=NULL",
+        "init-command=SET SESSION character_set_results=utf16",
+        "init-command=SET SESSION sql_select_limit=1",
+        "default-character-set=sjis", "default-character-set=cp932",
+        "default-character-set=swe7", "default-character-set=latin1",
+        "default-character-set=koi8r", "default-character-set=binary"}) {
     for (const char* plan : {"", "per-series"}) {
-      const std::string path = dir_.file("session.eps");
-      ProcessResult result = run(path, {{"TALLYPLOT_DEFAULTS_FILE", defaults},
-                                        {"TALLYPLOT_PLAN", plan}});
-      EXPECT_EQ(result.status, 0) << result.out << result.err;
-      EXPECT_TRUE(test_support::readFile(path) == doc) << "another document";
+      SCOPED_TRACE(std::string(options) + " " + plan);
+      EXPECT_TRUE(runWith(options, plan) == doc) << "another document";
     }
+  }
+  // A column name beyond ASCII reaches the statements in their own set.
+  addSums({{"1", "\u00c9t\u00e9", "\u00e9t\u00e9", "0", "0", "0", "plus"}});
+  const std::string accented = runWith("", "");
+  EXPECT_NE(accented.find("(\xc9t\xe9)"), std::string::npos);
+  for (const char* plan : {"", "per-series"}) {
+    SCOPED_TRACE(plan);
+    EXPECT_TRUE(runWith("default-character-set=latin1", plan) == accented)
+        << "another document";
   }
 }
 
@@ -988,6 +1018,7 @@ struct FailingRun {
   std::string diagnostic;
   const char* table = "runs";  // the table argument
   std::string change = "";     // run on the data database after the rows
+  std::string session = "";    // the option file's init-command
 };
 
 // Every check ends the run with its own diagnostic, in the order the series
@@ -1108,6 +1139,15 @@ TEST_F(DocumentTest, FailingRuns) {
       {"series query before colour check",
        {{"1", "C", "missing", "red", "0", "0", "circle"}},
        failed(outdb_->name(), pointsQuery(kTable, "missing_xcd"))},
+      {"more rows to read than max_join_size",
+       {fine},
+       queryFailure("The SELECT would examine more than MAX_JOIN_SIZE rows; "
+                    "check your WHERE and use SET SQL_BIG_SELECTS=1 or SET "
+                    "MAX_JOIN_SIZE=# if the SELECT is okay",
+                    groupQuery(kTable)),
+       kTable,
+       "",
+       "SET SESSION sql_big_selects=0, max_join_size=1"},
   };
   bool preexisting = false;
   for (const FailingRun& c : cases) {
@@ -1117,7 +1157,14 @@ TEST_F(DocumentTest, FailingRuns) {
     addSums(c.rows);
     if (!c.change.empty()) datadb_->exec(c.change);
     table_ = c.table;
-    runAndExpectFailure(c.diagnostic, preexisting = !preexisting);
+    const std::string defaults = dir_.file("session.cnf");
+    test_support::writeFile(defaults,
+                            "[client]\ninit-command=" + c.session + "\n");
+    runAndExpectFailure(c.diagnostic, preexisting = !preexisting,
+                        c.session.empty()
+                            ? std::map<std::string, std::string>{}
+                            : std::map<std::string, std::string>{
+                                  {"TALLYPLOT_DEFAULTS_FILE", defaults}});
   }
 }
 

@@ -1,6 +1,7 @@
 // A stand-in for a MySQL 8.0 / 8.4 server, for the tests: it greets and
 // logs clients in the way MySQL 8 does (caching_sha2_password with its fast
-// and full authentication, sha256_password, switches to other methods),
+// and full authentication, sha256_password, switches to other methods,
+// PAM's dialog among them),
 // over TCP, TLS and a Unix socket, answers a session's SET and the
 // per-series plan's statements with canned rows and everything else with
 // an error, and keeps every byte a client sends.
@@ -50,6 +51,7 @@ const Account kAccounts[] = {
     {"sha256", "sha256_password", "s3cret-Pw"},
     {"nopw256", "sha256_password", ""},
     {"clear", "mysql_clear_password", "s3cret-Pw"},
+    {"pam", "dialog", "s3cret-Pw"},
     {"ldap", "authentication_ldap_sasl_client", "s3cret-Pw"},
 };
 
@@ -265,7 +267,7 @@ Outcome authenticate(Connection& c, const Account& a, const std::string& nonce,
   if (method == "sha256_password") {
     return fullAuthentication(c, a, nonce, '\x01', answer, steps);
   }
-  steps += " clear";  // mysql_clear_password; the others are only named
+  steps += " clear";  // mysql_clear_password and dialog; the others are named
   return answer == a.password + kZero ? Outcome::kOk : Outcome::kDenied;
 }
 
@@ -281,9 +283,13 @@ bool logIn(Connection& c, const Response& response, const std::string& nonce) {
   }
   std::string answer = response.answer, steps;
   Outcome outcome = Outcome::kDropped;
-  if (response.method == account->method ||
-      (c.write("\xfe" + std::string(account->method) + kZero + nonce + kZero) &&
-       c.read(answer))) {
+  // The dialog method (PAM) starts with its question: a password (4), the
+  // last one (1).
+  const std::string method = account->method;
+  const std::string data =
+      method == "dialog" ? "\x05Password: " : nonce + kZero;
+  if (response.method == method ||
+      (c.write("\xfe" + method + kZero + data) && c.read(answer))) {
     outcome = authenticate(c, *account, nonce, answer, steps);
   }
   const char* results[] = {"ok", "denied", "dropped"};

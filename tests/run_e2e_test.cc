@@ -216,6 +216,11 @@ TEST_F(RunFixture, HelpAndVersionTouchNothing) {
        "Failed to write output file: standard output: No space left on "
        "device\n",
        1},
+      {"--help with standard output closed",
+       {"-c", "exec \"$0\" --help >&-", binary},
+       "",
+       "Failed to write output file: standard output: Bad file descriptor\n",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -500,31 +505,38 @@ TEST_F(RunFixture, DescriptorPathsFollowTheShellsRedirections) {
   ASSERT_EQ(symlink("/dev/stdout", link.c_str()), 0);
   const std::string closed = "Bad file descriptor\n";
   struct Case {
-    std::string target;
+    std::string target;  // expanded by the shell that starts the run
     std::string redirection;
     int status;
     std::string err;  // its end; empty: none expected
   };
   const Case cases[] = {
-      {"/dev/stdout", ">>" + log, 0, ""},    {"/dev/stdout", ">&-", 1, closed},
-      {"/proc/self/fd/1", ">&-", 1, closed}, {link, ">&-", 1, closed},
+      {"/dev/stdout", ">>" + log, 0, ""},
+      {"/dev/stdout", ">&-", 1, closed},
+      {"/proc/self/fd/1", ">&-", 1, closed},
+      {"/proc/thread-self/fd/1", ">&-", 1, closed},
+      {"/proc/$$/task/$$/fd/1", ">&-", 1, closed},
+      {link, ">&-", 1, closed},
+      {"/dev/null", ">&-", 0, ""},
       {"/dev/stderr", "2>&-", 1, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target + " " + c.redirection);
     writeFile(log, "previous\n");
-    std::vector<std::string> shellArgs = {"-c",
-                                          "exec \"$0\" \"$@\" " + c.redirection,
-                                          test_support::tallyplotBinary()};
+    // exec keeps the shell's process, whose number $$ is.
+    std::vector<std::string> shellArgs = {
+        "-c", "exec \"$0\" \"" + c.target + "\" \"$@\" " + c.redirection,
+        test_support::tallyplotBinary()};
     std::vector<std::string> settings = args(c.target);
-    shellArgs.insert(shellArgs.end(), settings.begin(), settings.end());
+    shellArgs.insert(shellArgs.end(), settings.begin() + 1, settings.end());
     ProcessResult run = test_support::runProcess("/bin/sh", shellArgs);
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     EXPECT_EQ(
         run.err.substr(run.err.size() - std::min(run.err.size(), c.err.size())),
         c.err);
+    const bool appended = c.redirection.rfind(">>", 0) == 0;
     EXPECT_TRUE(readFile(log) ==
-                "previous\n" + (c.status == 0 ? readFile(path) : ""))
+                "previous\n" + (appended ? readFile(path) : ""))
         << "the redirected file lost its content or the document differs";
   }
 }
@@ -721,12 +733,19 @@ TEST_F(RunFixture, LockedDownServers) {
 
 // The per-series plan leaves the data connection idle while it scans; a
 // server that closes idle connections (wait_timeout=1, set by the option
-// file) has it opened again, and the document is the one without it.
+// file) has it opened again, and the document is the one without it: the
+// new session, too, gives every sums row, and names in UTF-8, whatever the
+// option file's init-command sets.
 TEST_F(RunFixture, ConnectionClosedWhileIdleIsOpenedAgain) {
   loadValidData(*output_, *data_);
+  data_->exec(
+      "INSERT INTO sums VALUES (1, 'Z\u00fcrich', 'MTL', '0', '0', '1', "
+      "'plus')");
   const std::string slow = "(select * from cases where sleep(0.03) = 0) as t";
   const std::string defaults = dir_.file("idle.cnf");
-  writeFile(defaults, "[client]\ninit-command=SET SESSION wait_timeout=1\n");
+  writeFile(defaults,
+            "[client]\ninit-command=SET SESSION wait_timeout=1, "
+            "sql_select_limit=1, character_set_results=latin1\n");
   const std::string plain = dir_.file("plain.eps"),
                     idle = dir_.file("idle.eps");
   expectCompleteRun(
@@ -957,17 +976,26 @@ except pymysql.err.MySQLError as e:
 }
 
 // How a run reaches the stand-in: plain TCP (with the server's public key
-// pinned by MySQL's name, by MariaDB's, or a missing file), TLS unverified
-// or verified, or the Unix socket.
+// pinned by MySQL's name, by MariaDB's, in the program's own group, or a
+// missing file), TLS unverified or verified, plain TCP to a server that
+// offers TLS, turned off for a pinned key, or the Unix socket.
 enum class Link {
   kTcp,
   kPinned,
   kPinnedMariaDb,
+  kPinnedInProgramGroup,
   kMissingKey,
   kTls,
   kVerified,
+  kTlsTurnedOff,
   kSocket
 };
+
+// Whether the stand-in offers TLS on the link.
+bool offersTls(Link link) {
+  return link == Link::kTls || link == Link::kVerified ||
+         link == Link::kTlsTurnedOff;
+}
 
 // The option file of a run over link.
 std::string optionsFor(Link link, const std::string& missingKey) {
@@ -977,6 +1005,11 @@ std::string optionsFor(Link link, const std::string& missingKey) {
       return "[client]\nserver-public-key-path=" + key + "\n";
     case Link::kPinnedMariaDb:
       return "[client]\nserver-public-key=" + key + "\n";
+    case Link::kPinnedInProgramGroup:
+      return "[tallyplot]\nserver-public-key-path=" + key + "\n";
+    case Link::kTlsTurnedOff:
+      return "[client]\nserver-public-key-path=" + key +
+             "\nssl-mode=DISABLED\n";
     case Link::kMissingKey:
       return "[client]\nserver-public-key-path=" + missingKey + "\n";
     case Link::kVerified:
@@ -987,14 +1020,22 @@ std::string optionsFor(Link link, const std::string& missingKey) {
   }
 }
 
-// The refusal of a password the program cannot send safely.
+// The refusal of a password the program cannot send safely; only
+// caching_sha2_password takes it in clear over a Unix socket.
 std::string refusedPassword(const std::string& method) {
   return std::string(kConnectPrefix) + "the server asked for the password (" +
-         method +
-         "), which this program sends only over the Unix socket, over TLS it "
-         "verified (ssl-ca with ssl-verify-server-cert=1 in the option file), "
-         "or without TLS under the server's public key pinned with "
-         "server-public-key-path; refused\n";
+         method + "), which this program sends only " +
+         (method == "caching_sha2_password" ? "over the Unix socket, " : "") +
+         "over TLS it verified (ssl-ca with ssl-verify-server-cert=1 in the "
+         "option file), or without TLS (ssl-mode=DISABLED there) under the "
+         "server's public key pinned with server-public-key-path; refused\n";
+}
+
+// The refusal of a password asked for in clear text over an open link.
+std::string refusedClearText(const std::string& method) {
+  return std::string(kConnectPrefix) +
+         "the server asked for the password in clear text (" + method +
+         ") over a connection neither verified nor local; refused\n";
 }
 
 // Accounts of every method the stand-in knows, over every link, with a
@@ -1013,11 +1054,7 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
     std::string err;  // the diagnostic; empty: a document
   };
   const std::string missingKey = dir_.file("none.pem");
-  const std::string clearText =
-      std::string(kConnectPrefix) +
-      "the server asked for the password in clear text "
-      "(mysql_clear_password) over a connection neither verified nor local; "
-      "refused\n";
+  const std::string clearText = refusedClearText("mysql_clear_password");
   const std::string twice = "sha2: fast ok\nsha2: fast ok\n";
   const std::string fullThenFast = "sha2: full clear ok\nsha2: fast ok\n";
   const Case cases[] = {
@@ -1035,6 +1072,10 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
        "sha2: full rsa ok\nsha2: fast ok\n", ""},
       {"full, key pinned by MariaDB's name", "", "sha2", Link::kPinnedMariaDb,
        "sha2: full rsa ok\nsha2: fast ok\n", ""},
+      {"full, key pinned in [tallyplot]", "", "sha2",
+       Link::kPinnedInProgramGroup, "sha2: full rsa ok\nsha2: fast ok\n", ""},
+      {"full, key pinned, the server's TLS turned off", "", "sha2",
+       Link::kTlsTurnedOff, "sha2: full rsa ok\nsha2: fast ok\n", ""},
       {"full, pinned key missing", "", "sha2", Link::kMissingKey,
        "sha2: full dropped\n",
        std::string(kConnectPrefix) + "cannot read the server's public key " +
@@ -1057,6 +1098,14 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
        "clear: dropped\n", clearText},
       {"mysql_clear_password, TLS not verified", "", "clear", Link::kTls,
        "clear: dropped\n", clearText},
+      {"dialog, plain TCP", "", "pam", Link::kTcp, "pam: dropped\n",
+       refusedClearText("dialog")},
+      {"dialog, TLS not verified", "", "pam", Link::kTls, "pam: dropped\n",
+       refusedClearText("dialog")},
+      {"dialog, TLS verified", "", "pam", Link::kVerified,
+       "pam: clear ok\npam: clear ok\n", ""},
+      {"dialog, Unix socket", "", "pam", Link::kSocket,
+       "pam: clear ok\npam: clear ok\n", ""},
       {"a method the program does not use", "", "ldap", Link::kTcp,
        "ldap: dropped\n",
        std::string(kConnectPrefix) +
@@ -1069,8 +1118,7 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    StandIn standIn(c.standIn,
-                    c.link == Link::kTls || c.link == Link::kVerified);
+    StandIn standIn(c.standIn, offersTls(c.link));
     writeFile(dir_.file("my.cnf"), optionsFor(c.link, missingKey));
     const std::string pass =
         std::string(c.user).rfind("nopw", 0) == 0 ? "" : kStandInPassword;
@@ -1245,6 +1293,9 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
       {"in place, synced", "fsync", 0, false, true, true},
       {"in place, SIGTERM before the truncation", "ftruncate", SIGTERM, false,
        true, true},
+      // The signal thread held as the run leaves, the document written.
+      {"SIGTERM after the rename, before the exit", "poll", SIGTERM, false,
+       false, true},
   };
   loadValidData(*output_, *data_);
   test_support::useTestServer();  // the child inherits the port
@@ -1281,7 +1332,8 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
     ASSERT_TRUE(w.signal == 0 || child.signal(w.signal));
     // A signal that can act while the run is held ends it there; let the
     // run go on only where it cannot, or the signal would race the rename.
-    if (w.signal == 0 || w.ignored || w.inPlace) {
+    if (w.signal == 0 || w.ignored || w.inPlace ||
+        std::string(w.held) == "poll") {
       writeFile(side.file("release"), "");
     }
     // A signal that is not ignored ends the run, and its status says so.
@@ -1294,6 +1346,7 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
   }
 }
 
+// The arguments of the process, as the process list shows them.
 std::vector<std::string> processArguments(pid_t pid) {
   std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
   std::vector<std::string> args;
@@ -1305,6 +1358,9 @@ std::vector<std::string> processArguments(pid_t pid) {
   return args;
 }
 
+// While the run waits, for a table another session holds locked or for an
+// option file that is a pipe nothing has written to yet (a passphrase
+// prompt, say), the process list shows no password.
 TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   loadValidData(*output_, *data_);
   test_support::useTestServer();  // the child inherits the port
@@ -1312,24 +1368,42 @@ TEST_F(RunFixture, PasswordIsMaskedWhileTheRunWaits) {
   RawConnection locker = rawConnect(output_->name(), error);
   RawConnection watcher = rawConnect(output_->name(), error);
   ASSERT_TRUE(locker && watcher) << error;
-  rawValue(locker.get(), "LOCK TABLES cases WRITE");
-
-  const std::string path = dir_.file("chart.eps");
-  const std::vector<std::string> given = args(path);
-  ChildRun child(given, dir_.file("out.txt"), dir_.file("err.txt"));
-  ASSERT_GT(child.pid(), 0);
-  ASSERT_TRUE(waitForStatement(child, watcher.get(), output_->name(),
-                               "select % from cases %"));
-  std::vector<std::string> expected{test_support::tallyplotBinary()};
-  expected.insert(expected.end(), given.begin(), given.end());
-  expected[4] = std::string(given[3].size(), 'x');
-  EXPECT_EQ(processArguments(child.pid()), expected);
-
-  rawValue(locker.get(), "UNLOCK TABLES");
-  int status = child.wait();
-  expectCompleteRun(
-      {status, readFile(dir_.file("out.txt")), readFile(dir_.file("err.txt"))},
-      path);
+  const std::string fifo = dir_.file("options.cnf");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << strerror(errno);
+  for (const bool piped : {false, true}) {
+    SCOPED_TRACE(piped ? "an option file not yet written" : "a locked table");
+    if (!piped) rawValue(locker.get(), "LOCK TABLES cases WRITE");
+    const std::string path = dir_.file("chart.eps");
+    const std::vector<std::string> given = args(path);
+    ChildRun child(given, dir_.file("out.txt"), dir_.file("err.txt"),
+                   {{{"TALLYPLOT_DEFAULTS_FILE", piped ? fifo : ""}}});
+    ASSERT_GT(child.pid(), 0);
+    int writer = -1;  // opens once the run has opened the pipe to read
+    ASSERT_TRUE(piped ? waitFor(
+                            child,
+                            [&] {
+                              writer = open(fifo.c_str(),
+                                            O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                              return writer >= 0;
+                            },
+                            "the option file opened")
+                      : waitForStatement(child, watcher.get(), output_->name(),
+                                         "select % from cases %"));
+    std::vector<std::string> expected{test_support::tallyplotBinary()};
+    expected.insert(expected.end(), given.begin(), given.end());
+    expected[4] = std::string(given[3].size(), 'x');
+    EXPECT_EQ(processArguments(child.pid()), expected);
+    if (piped) {
+      EXPECT_EQ(write(writer, "[client]\n", 9), 9) << strerror(errno);
+      close(writer);
+    } else {
+      rawValue(locker.get(), "UNLOCK TABLES");
+    }
+    const int status = child.wait();
+    expectCompleteRun({status, readFile(dir_.file("out.txt")),
+                       readFile(dir_.file("err.txt"))},
+                      path);
+  }
 }
 
 // Lines of the server's error log that report a connection to database
@@ -1372,7 +1446,7 @@ void waitUntilDisconnected(MYSQL* watcher,
 // SIGTERM while its aggregate runs, which stops the statement on the server
 // too; otherwise the server counts an aborted client and logs a warning
 // for every run. A run started with standard output closed keeps that
-// number for /dev/null: a diagnostic must never go into a connection.
+// number for a stand-in: a diagnostic must never go into a connection.
 TEST_F(RunFixture, RunsCloseBothConnections) {
   ScratchDatabase control("ctl");
   std::string error;
@@ -1432,7 +1506,9 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
     char out[PATH_MAX] = {};
     readlink(("/proc/" + std::to_string(child.pid()) + "/fd/1").c_str(), out,
              sizeof out - 1);
-    EXPECT_EQ(out, signal == SIGINT ? "/dev/null" : dir_.file("out.txt"));
+    EXPECT_EQ(std::string(out), signal == SIGINT
+                                    ? "/memfd:tallyplot-closed-stream (deleted)"
+                                    : dir_.file("out.txt"));
     ASSERT_TRUE(child.signal(signal));
     EXPECT_EQ(child.wait(), 128 + signal);
     ASSERT_NO_FATAL_FAILURE(

@@ -3,14 +3,19 @@
 // TALLYPLOT_TEST_HOLD names the call ("fsync" or "ftruncate"); on entry it
 // creates the file TALLYPLOT_TEST_HOLD_ENTERED names, then waits (bounded)
 // until the file TALLYPLOT_TEST_HOLD_RELEASE names exists, or a signal ends
-// the process, before making the call for real.
+// the process, before making the call for real. "poll" holds the signal
+// thread once its wait on the signals returns, which, before any signal,
+// is when the run leaves: a signal sent then arrives after the document is
+// written and before the exit.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +46,16 @@ void holdIf(const char* call) {
   }
 }
 
+// Whether fd is a signalfd, the signal thread's.
+bool isSignalFd(int fd) {
+  char path[64], target[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(path, target, sizeof target - 1);
+  if (n < 0) return false;
+  target[n] = '\0';
+  return std::strcmp(target, "anon_inode:[signalfd]") == 0;
+}
+
 }  // namespace
 
 extern "C" int fsync(int fd) {
@@ -54,4 +69,13 @@ extern "C" int ftruncate(int fd, off_t length) {
       reinterpret_cast<int (*)(int, off_t)>(dlsym(RTLD_NEXT, "ftruncate"));
   holdIf("ftruncate");
   return next != nullptr ? next(fd, length) : (errno = ENOSYS, -1);
+}
+
+extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
+  static auto next =
+      reinterpret_cast<int (*)(pollfd*, nfds_t, int)>(dlsym(RTLD_NEXT, "poll"));
+  if (next == nullptr) return errno = ENOSYS, -1;
+  const int ready = next(fds, count, timeout);
+  if (count > 0 && isSignalFd(fds[0].fd)) holdIf("poll");
+  return ready;
 }
