@@ -58,6 +58,16 @@ struct ConnectionCloser {
 // handle goes. The MYSQL object never moves after mysql_init.
 typedef std::unique_ptr<MYSQL, ConnectionCloser> Connection;
 
+// Marks a thread of the run's own that uses connections for its lifetime,
+// as the client library asks of every thread but the first.
+class ClientLibraryThread {
+ public:
+  ClientLibraryThread() { mysql_thread_init(); }
+  ~ClientLibraryThread() { mysql_thread_end(); }
+  ClientLibraryThread(const ClientLibraryThread&) = delete;
+  ClientLibraryThread& operator=(const ClientLibraryThread&) = delete;
+};
+
 // One stored result, shared by every ResultSet copy that walks it.
 class StoredResult;
 
@@ -77,6 +87,10 @@ class ResultSet {
   // never sends the password in clear text over an unencrypted TCP link.
   static Connection makeConn(std::string host, std::string user,
                              std::string pass, std::string db);
+  // Opens one more connection with the settings conn was opened with; a
+  // null handle, with the reason in error, when the server refuses it (too
+  // many connections, say) or cannot be reached. Never ends the process.
+  static Connection tryOpenLike(MYSQL* conn, std::string& error);
   // From another thread (the one that handles termination signals): stops
   // the statement in flight, if any, on the server with KILL QUERY, sent
   // over a new connection with the same settings, waits up to wait for the

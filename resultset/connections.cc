@@ -5,19 +5,24 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "connection_setup.h"
 
 namespace {
 
-// Every connection opened and not yet closed, with its settings. Main's
-// thread opens and closes them; the signal thread reads the settings and
-// may close them all once the statement it cancelled has ended.
+// Every connection opened and not yet closed, with its settings. The run's
+// threads open and close them; the signal thread reads the settings and
+// may close them all once the statements it cancelled have ended.
 struct Registry {
   std::mutex mutex;
   std::map<MYSQL*, ConnectionSettings> open;
-  MYSQL* lastUsed = nullptr;  // the connection of the last statement
 };
+
+// The connection of this thread's last statement: one that sat idle while
+// the thread worked on another may have been closed by the server meanwhile.
+// A thread that keeps to one connection never finds it so.
+thread_local MYSQL* lastUsed = nullptr;
 
 // Never destroyed, like the other shared state here: the signal thread may
 // still use it while the process exits.
@@ -26,16 +31,17 @@ Registry& registry() {
   return *instance;
 }
 
-// What the run's own thread does with the connections, and the statement
+// What the run's own threads do with the connections, and the statements
 // in flight. Taken before the registry's lock where both are.
 struct Flight {
   std::mutex mutex;
   std::condition_variable changed;
-  bool busy = false;         // the run's thread uses a connection
-  MYSQL* conn = nullptr;     // the statement in flight's connection
-  unsigned long thread = 0;  // its server thread, for KILL QUERY
-  bool cancelling = false;   // never reset: the process ends
-  bool killing = false;      // a connection sending KILL QUERY is open
+  int busy = 0;  // uses of a connection by the run's threads
+  // The statements in flight: their connections and server threads, for
+  // KILL QUERY.
+  std::map<MYSQL*, unsigned long> statements;
+  bool cancelling = false;  // never reset: the process ends
+  bool killing = false;     // a connection sending KILL QUERY is open
 };
 
 Flight& flight() {
@@ -94,21 +100,34 @@ bool prepareSession(MYSQL* conn, std::string& error) {
   return false;
 }
 
-// Sends KILL QUERY for thread over a new connection like settings; false
-// when the server cannot be reached or refuses.
-bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
+// The server threads of the statements in flight. Call with the flight's
+// lock held.
+std::vector<unsigned long> threadsInFlight() {
+  std::vector<unsigned long> threads;
+  for (const auto& statement : flight().statements) {
+    threads.push_back(statement.second);
+  }
+  return threads;
+}
+
+// Sends KILL QUERY for each of threads over a new connection like
+// settings; false when the server cannot be reached or refuses.
+bool killQueries(const ConnectionSettings& settings,
+                 const std::vector<unsigned long>& threads) {
   MYSQL* conn = newConnection();
   if (conn == nullptr) return false;
   std::string error;
-  const std::string kill = "KILL QUERY " + std::to_string(thread);
-  bool killed = connectWith(conn, settings, error) &&
-                mysql_query(conn, kill.c_str()) == 0;
+  bool killed = connectWith(conn, settings, error);
+  for (unsigned long thread : threads) {
+    const std::string kill = "KILL QUERY " + std::to_string(thread);
+    killed = killed && mysql_query(conn, kill.c_str()) == 0;
+  }
   closeLibraryConnection(conn);
   delete conn;
   return killed;
 }
 
-// Has KILL QUERY sent for the statement in flight, from a thread of its
+// Has KILL QUERY sent for the statements in flight, from a thread of its
 // own, so a server that does not answer (the connect timeout is long, a
 // statement's reply has none) cannot hold the run past the deadline; it is
 // left behind when the process ends. KILL QUERY again now and then: one
@@ -117,24 +136,21 @@ bool killQuery(const ConnectionSettings& settings, unsigned long thread) {
 void killInFlight(std::chrono::steady_clock::time_point deadline) {
   Flight& f = flight();
   ConnectionSettings settings;
-  {
-    std::lock_guard<std::mutex> registered(registry().mutex);
-    auto found = registry().open.find(f.conn);
-    if (found == registry().open.end()) return;
-    settings = found->second;
-  }
-  const unsigned long thread = f.thread;
+  if (!registeredSettings(f.statements.begin()->first, settings)) return;
   f.killing = true;
-  std::thread([settings, thread, deadline] {
+  std::thread([settings, deadline] {
     Flight& f = flight();
+    std::unique_lock<std::mutex> lock(f.mutex);
     for (;;) {
-      const bool killed = killQuery(settings, thread);
-      std::unique_lock<std::mutex> lock(f.mutex);
+      const std::vector<unsigned long> threads = threadsInFlight();
+      lock.unlock();
+      const bool killed = killQueries(settings, threads);
+      lock.lock();
       f.killing = false;
       f.changed.notify_all();
       if (!killed ||
           f.changed.wait_for(lock, std::chrono::milliseconds(500),
-                             [&f] { return f.conn == nullptr; }) ||
+                             [&f] { return f.statements.empty(); }) ||
           std::chrono::steady_clock::now() >= deadline) {
         return;
       }
@@ -178,12 +194,20 @@ void registerConnection(MYSQL* conn, const ConnectionSettings& settings) {
   registry().open[conn] = settings;
 }
 
+bool registeredSettings(MYSQL* conn, ConnectionSettings& settings) {
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  auto found = registry().open.find(conn);
+  if (found == registry().open.end()) return false;
+  settings = found->second;
+  return true;
+}
+
 void closeConnection(MYSQL* conn) {
   {
     std::lock_guard<std::mutex> lock(registry().mutex);
     registry().open.erase(conn);
-    if (registry().lastUsed == conn) registry().lastUsed = nullptr;
   }
+  if (lastUsed == conn) lastUsed = nullptr;
   closeLibraryConnection(conn);
   delete conn;
 }
@@ -202,14 +226,9 @@ void closeAllConnections() {
 
 bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error) {
   ConnectionSettings settings;
-  {
-    std::lock_guard<std::mutex> lock(registry().mutex);
-    MYSQL* last = std::exchange(registry().lastUsed, conn);
-    auto found = registry().open.find(conn);
-    if (last == nullptr || last == conn || found == registry().open.end()) {
-      return true;
-    }
-    settings = found->second;
+  MYSQL* last = std::exchange(lastUsed, conn);
+  if (last == nullptr || last == conn || !registeredSettings(conn, settings)) {
+    return true;
   }
   if (mysql_ping(conn) == 0 || !isClosedByServer(mysql_errno(conn))) {
     return true;  // alive, or a failure the statement will report itself
@@ -222,28 +241,28 @@ ConnectionsInUse::ConnectionsInUse() {
   Flight& f = flight();
   std::unique_lock<std::mutex> lock(f.mutex);
   f.changed.wait(lock, [&f] { return !f.cancelling; });
-  f.busy = true;
+  ++f.busy;
 }
 
 ConnectionsInUse::~ConnectionsInUse() {
   Flight& f = flight();
   std::unique_lock<std::mutex> lock(f.mutex);
-  f.busy = false;
+  --f.busy;
   f.changed.notify_all();
   f.changed.wait(lock, [&f] { return !f.cancelling; });
 }
 
-StatementInFlight::StatementInFlight(MYSQL* conn) {
+StatementInFlight::StatementInFlight(MYSQL* conn) : conn_(conn) {
   Flight& f = flight();
   std::lock_guard<std::mutex> lock(f.mutex);
-  f.conn = conn;
-  f.thread = mysql_thread_id(conn);
+  f.statements[conn] = mysql_thread_id(conn);
 }
 
 StatementInFlight::~StatementInFlight() {
   Flight& f = flight();
   std::lock_guard<std::mutex> lock(f.mutex);
-  f.conn = nullptr;
+  f.statements.erase(conn_);
+  f.changed.notify_all();
 }
 
 bool cancelStatementInFlight(std::chrono::milliseconds wait) {
@@ -251,14 +270,14 @@ bool cancelStatementInFlight(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(f.mutex);
   f.cancelling = true;
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  const bool inFlight = f.conn != nullptr;
+  const bool inFlight = !f.statements.empty();
   if (inFlight) killInFlight(deadline);
-  // Once the run's thread has left the connections, it waits for good in
-  // ConnectionsInUse, and no connection is in use: each can say goodbye,
+  // Once the run's threads have left the connections, they wait for good
+  // in ConnectionsInUse, and no connection is in use: each can say goodbye,
   // the one that sent KILL QUERY too, which is why the process must not
   // end while that one is open.
   if (f.changed.wait_until(lock, deadline,
-                           [&f] { return !f.busy && !f.killing; })) {
+                           [&f] { return f.busy == 0 && !f.killing; })) {
     lock.unlock();
     closeAllConnections();
   }

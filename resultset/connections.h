@@ -34,6 +34,9 @@ bool openConnection(MYSQL* conn, const ConnectionSettings& settings,
 // closed with a goodbye to the server however the process ends.
 void registerConnection(MYSQL* conn, const ConnectionSettings& settings);
 
+// The settings conn was registered with; false when it is not open.
+bool registeredSettings(MYSQL* conn, ConnectionSettings& settings);
+
 // Forgets, closes and frees a connection from newConnection.
 void closeConnection(MYSQL* conn);
 
@@ -48,14 +51,14 @@ bool isUtf8(const std::string& charset);
 // connection closed by the server, so that opening it again may help.
 bool isClosedByServer(unsigned errnum);
 
-// To call before each statement on conn. When conn sat idle while another
-// connection worked and the server closed it meanwhile (its wait_timeout),
-// opens it again in place, once, with the same settings. False, with the
-// reason in error, when that fails.
+// To call before each statement on conn. When conn sat idle while this
+// thread worked on another connection and the server closed it meanwhile
+// (its wait_timeout), opens it again in place, once, with the same
+// settings. False, with the reason in error, when that fails.
 bool reopenIfClosedWhileIdle(MYSQL* conn, std::string& error);
 
-// Marks a use of the connections by the run's own thread (opening one,
-// checking it, closing it, a statement) for its lifetime. Once a
+// Marks a use of the connections by one of the run's own threads (opening
+// one, checking it, closing it, a statement) for its lifetime. Once a
 // termination signal has begun to close them, the thread stops here for
 // good, at the use's end or the next one's start, so nothing is reported
 // or sent after it: the signal ends the process.
@@ -68,7 +71,8 @@ class ConnectionsInUse {
 };
 
 // Marks a statement on conn as in flight for its lifetime, a use of the
-// connections that KILL QUERY can end.
+// connections that KILL QUERY can end. Several threads may each have one
+// in flight, on connections of their own.
 class StatementInFlight {
  public:
   explicit StatementInFlight(MYSQL* conn);
@@ -78,11 +82,12 @@ class StatementInFlight {
 
  private:
   ConnectionsInUse use_;
+  MYSQL* conn_;
 };
 
-// From another thread: stops the statement in flight, if any, with KILL
-// QUERY sent over a new connection like its own, waits up to wait for the
-// run's thread to leave the connections, and then closes every one with a
+// From another thread: stops the statements in flight, if any, with KILL
+// QUERY sent over a new connection like theirs, waits up to wait for the
+// run's threads to leave the connections, and then closes every one with a
 // goodbye. False when no statement was in flight.
 bool cancelStatementInFlight(std::chrono::milliseconds wait);
 

@@ -165,30 +165,52 @@ void ResultSet::copyFrom(const ResultSet& other) {
   errortext = other.errortext;
 }
 
-Connection ResultSet::makeConn(std::string host, std::string user,
-                               std::string pass, std::string db) {
+namespace {
+
+// A connection opened with settings, or a null handle with the reason in
+// error.
+Connection openWith(const ConnectionSettings& settings, std::string& error) {
   MYSQL* conn = newConnection();
   if (conn == nullptr) {
-    std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
-                 "out of memory");
-    fail("");
+    error = "out of memory";
+    return nullptr;
   }
-  const ConnectionSettings settings{host, user, pass, db};
   registerConnection(conn, settings);
   Connection handle(conn);
-  std::string error;
   bool opened;
   {
     ConnectionsInUse use;
     opened = openConnection(conn, settings, error);
   }
   if (!opened) {
+    // Never connected: nothing to say goodbye to.
+    handle.release();
+    closeConnection(conn);
+  }
+  return opened ? std::move(handle) : nullptr;
+}
+
+}  // namespace
+
+Connection ResultSet::makeConn(std::string host, std::string user,
+                               std::string pass, std::string db) {
+  std::string error;
+  Connection handle = openWith({host, user, pass, db}, error);
+  if (!handle) {
     std::fprintf(stderr, "Failed to connect to database: Error: %s\n",
                  error.c_str());
-    handle.release();
     fail("");
   }
   return handle;
+}
+
+Connection ResultSet::tryOpenLike(MYSQL* conn, std::string& error) {
+  ConnectionSettings settings;
+  if (!registeredSettings(conn, settings)) {
+    error = "no connection to imitate";
+    return nullptr;
+  }
+  return openWith(settings, error);
 }
 
 bool ResultSet::cancelStatementInFlight(std::chrono::milliseconds wait) {

@@ -1,16 +1,24 @@
 #include "one_pass_plan.h"
 
 #include "per_series_plan.h"
+#include "split_scan.h"
 
 std::string onePassQuery(const std::string& table,
                          const std::vector<std::string>& summands) {
-  std::string query = "select selectednum, count(idx)";
-  for (const std::string& summand : summands) query += ", sum(" + summand + ")";
-  return query + " from " + table +
+  return groupedSelect(table, summands) +
          " group by selectednum order by selectednum asc";
 }
 
 namespace {
+
+// Where and how the data table is scanned: on conn, with up to jobs
+// connections like it, while idle, the sums' connection, has nothing to do.
+struct Scan {
+  MYSQL* conn;
+  MYSQL* idle;
+  std::string table;
+  int jobs;
+};
 
 // One series as the per-series plan reads it: one statement sums column;
 // a sums row may already be known to fail after that statement, before its
@@ -96,37 +104,55 @@ std::string probeQuery(const std::string& table,
 constexpr char kAsDouble[] = " + sqrt(0)";
 
 // What to sum for each step: the column as a double where the probed type
-// sums exactly as one, the column itself otherwise.
+// sums exactly as one, the column itself otherwise; allDouble tells whether
+// every column is summed as a double.
 std::vector<std::string> summands(const ResultSet& probe,
-                                  const std::vector<SeriesStep>& steps) {
+                                  const std::vector<SeriesStep>& steps,
+                                  bool& allDouble) {
   std::vector<std::string> result;
+  allDouble = true;
   for (size_t i = 0; i < steps.size(); ++i) {
     const int column = static_cast<int>(i) + 2;
     const bool asDouble = column < probe.columnCount() &&
                           sumsExactlyAsDouble(probe.columnInfo(column));
+    allDouble = allDouble && asDouble;
     result.push_back(steps[i].column + (asDouble ? kAsDouble : ""));
   }
   return result;
 }
 
-// Checks the rows of the one-pass statement as the per-series plan checks
-// its statements' rows, series by series, and appends the series. Returns
-// the first diagnostic, else end: the one due after the last step.
-std::string checkRows(ResultSet& res, const std::string& table,
+// The groups of the one grouped statement's result.
+std::vector<GroupSums> groupsOf(ResultSet& res, size_t summands) {
+  std::vector<GroupSums> groups;
+  if (res.size() == 0) return groups;
+  while (res.next()) {
+    GroupSums group{static_cast<double>(res.get(1)), {}};
+    for (size_t i = 0; i < summands; ++i) {
+      group.sums.push_back(
+          static_cast<double>(res.get(static_cast<int>(i) + 2)));
+    }
+    groups.push_back(group);
+  }
+  return groups;
+}
+
+// Checks the groups of the grouped scan as the per-series plan checks its
+// statements' rows, series by series, and appends the series. Returns the
+// first diagnostic, else end: the one due after the last step.
+std::string checkRows(const std::vector<GroupSums>& groups,
+                      const std::string& table,
                       const std::vector<SeriesStep>& steps,
                       const std::string& end,
                       std::vector<ChartSeries>& series) {
-  if (res.size() == 0) return ResultSet::noRowsText(groupSizeQuery(table));
-  res.next();
-  const int order = static_cast<int>(static_cast<double>(res.get(1)));
+  if (groups.empty()) return ResultSet::noRowsText(groupSizeQuery(table));
+  const int order = static_cast<int>(groups.front().count);
   if (order == 0) return zeroGroupSize(groupSizeQuery(table));
   std::vector<std::vector<double>> points(steps.size());
-  do {
+  for (const GroupSums& group : groups) {
     for (size_t i = 0; i < steps.size(); ++i) {
-      points[i].push_back(
-          successPercentage(res.get(static_cast<int>(i) + 2), order));
+      points[i].push_back(successPercentage(group.sums[i], order));
     }
-  } while (res.next());
+  }
   for (size_t i = 0; i < steps.size(); ++i) {
     if (!steps[i].after.empty()) return steps[i].after;
     Line line(points[i], steps[i].name);
@@ -137,8 +163,7 @@ std::string checkRows(ResultSet& res, const std::string& table,
   return end;
 }
 
-std::string readSteps(MYSQL* conn, const std::string& table,
-                      const std::vector<SeriesStep>& steps,
+std::string readSteps(const Scan& scan, const std::vector<SeriesStep>& steps,
                       const std::string& end, std::vector<ChartSeries>& series);
 
 // After a statement of this plan failed. Unless the server refused it as
@@ -147,11 +172,12 @@ std::string readSteps(MYSQL* conn, const std::string& table,
 // statement that fails is found by twins that read no row (the same text
 // with limit 0), the steps before it are read and checked, and then that
 // statement itself is sent, known to fail at once, for its own diagnostic.
-std::string afterFailure(const ResultSet& failed, MYSQL* conn,
-                         const std::string& table,
+std::string afterFailure(const ResultSet& failed, const Scan& scan,
                          const std::vector<SeriesStep>& steps,
                          std::vector<ChartSeries>& series) {
   if (!failed.refusedAsWritten()) return failed.failure();
+  MYSQL* conn = scan.conn;
+  const std::string& table = scan.table;
   // The server answers a twin without estimating the rows it would read, so
   // no twin finds a refusal over max_join_size; every per-series statement
   // reads the same rows, and the first, the group size, is refused alike.
@@ -168,7 +194,7 @@ std::string afterFailure(const ResultSet& failed, MYSQL* conn,
     if (k > 0) {
       const std::vector<SeriesStep> before(steps.begin(),
                                            steps.begin() + (k - 1));
-      std::string failure = readSteps(conn, table, before, "", series);
+      std::string failure = readSteps(scan, before, "", series);
       if (!failure.empty()) return failure;
     }
     ResultSet refused(conn);
@@ -178,26 +204,40 @@ std::string afterFailure(const ResultSet& failed, MYSQL* conn,
   return failed.failure();
 }
 
-// Reads and checks the steps with one scan of the data table.
-std::string readSteps(MYSQL* conn, const std::string& table,
-                      const std::vector<SeriesStep>& steps,
+// Reads and checks the steps with one scan of the data table, split into
+// ranges where it may be.
+std::string readSteps(const Scan& scan, const std::vector<SeriesStep>& steps,
                       const std::string& end,
                       std::vector<ChartSeries>& series) {
-  ResultSet probe(conn);
-  if (!probe.tryStoreQuery(probeQuery(table, steps))) {
-    return afterFailure(probe, conn, table, steps, series);
+  ResultSet probe(scan.conn);
+  if (!probe.tryStoreQuery(probeQuery(scan.table, steps))) {
+    return afterFailure(probe, scan, steps, series);
   }
-  ResultSet res(conn);
-  if (!res.tryStoreQuery(onePassQuery(table, summands(probe, steps)))) {
-    return afterFailure(res, conn, table, steps, series);
+  bool allDouble;
+  const std::vector<std::string> sums = summands(probe, steps, allDouble);
+  std::vector<GroupSums> groups;
+  ResultSet res(scan.conn);
+  SplitOutcome outcome = SplitOutcome::kNotSplit;
+  if (scan.jobs > 1 && maySplit(scan.table, probe, allDouble)) {
+    outcome = readSplit(scan.conn, scan.idle, scan.table, sums, scan.jobs,
+                        groups, res);
   }
-  return checkRows(res, table, steps, end, series);
+  if (outcome == SplitOutcome::kNotSplit) {
+    outcome = res.tryStoreQuery(onePassQuery(scan.table, sums))
+                  ? SplitOutcome::kRead
+                  : SplitOutcome::kFailed;
+    if (outcome == SplitOutcome::kRead) groups = groupsOf(res, sums.size());
+  }
+  if (outcome == SplitOutcome::kFailed) {
+    return afterFailure(res, scan, steps, series);
+  }
+  return checkRows(groups, scan.table, steps, end, series);
 }
 
 }  // namespace
 
 std::string readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
-                        std::vector<ChartSeries>& series) {
+                        int jobs, std::vector<ChartSeries>& series) {
   std::vector<SeriesStep> steps = fixedSteps();
   std::string end;
   ResultSet sums(dataconn);
@@ -208,5 +248,5 @@ std::string readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
   } else {
     return sums.failure();
   }
-  return readSteps(conn, table, steps, end, series);
+  return readSteps({conn, dataconn, table, jobs}, steps, end, series);
 }

@@ -21,12 +21,13 @@ std::string onePassQuery(const std::string& table,
 
 // Reads the sums rows on dataconn, the summed columns' types on conn
 // (select idx, selectednum, <columns> from table limit 0), and then every
-// series with one statement on conn. Returns the empty text, or the
-// diagnostic that ends the run. A statement the server stops while it runs
-// (killed, over its time limit, connection lost) ends the run at once with
-// its own failure; one it refuses as written is reported as the per-series
-// plan reports it.
+// series with one statement on conn, or, with jobs above 1 where the scan
+// may be split, with statements over ranges of idx on up to jobs
+// connections. Returns the empty text, or the diagnostic that ends the
+// run. A statement the server stops while it runs (killed, over its time
+// limit, connection lost) ends the run at once with its own failure; one
+// it refuses as written is reported as the per-series plan reports it.
 std::string readOnePass(MYSQL* conn, MYSQL* dataconn, const std::string& table,
-                        std::vector<ChartSeries>& series);
+                        int jobs, std::vector<ChartSeries>& series);
 
 #endif  // TALLYPLOT_ONE_PASS_PLAN_H_

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document.h"
+#include "number_setting.h"
 #include "one_pass_plan.h"
 #include "output_file.h"
 #include "per_series_plan.h"
@@ -68,6 +69,9 @@ std::string help(const char* program) {
          "[client-server],\n"
          "                           [client-mariadb], [tallyplot])\n"
          "  TALLYPLOT_PLAN           per-series: one statement per series\n"
+         "  TALLYPLOT_JOBS           connections that read the data table at "
+         "once (1 to 64;\n"
+         "                           jobs= in [tallyplot]); default 1\n"
          "  MYSQL_TCP_PORT           the server's port\n"
          "  MYSQL_UNIX_PORT          the server's Unix socket\n\n"
          "Exit status 0 when the file is written, 1 after one diagnostic\n"
@@ -114,6 +118,11 @@ Settings readSettings(int argc, char** argv) {
   return settings;
 }
 
+// How many connections may read the data table at once: one, unless asked
+// for, since each more is a connection to a shared server; a run that
+// splits its scan across all the cores of a large one must still be asked.
+const NumberSetting kJobs = {"TALLYPLOT_JOBS", "jobs", 1, 64, 1};
+
 // How a run reads the series from the database.
 enum class QueryPlan {
   kOnePass,    // one grouped scan, whatever the outcome
@@ -154,8 +163,8 @@ bool useDefaultsFile() {
 
 // Builds the whole document in out from the two databases. Returns false
 // after writing the diagnostic when the data cannot make a document.
-bool buildDocument(std::ostream& out, const Settings& settings,
-                   QueryPlan plan) {
+bool buildDocument(std::ostream& out, const Settings& settings, QueryPlan plan,
+                   int jobs) {
   Connection conn = ResultSet::makeConn(settings.host, settings.user,
                                         settings.pass, settings.outputdb);
   Connection dataconn = ResultSet::makeConn(settings.host, settings.user,
@@ -164,7 +173,7 @@ bool buildDocument(std::ostream& out, const Settings& settings,
   // Either plan ends a failed run with the per-series plan's diagnostic.
   std::string failure =
       plan == QueryPlan::kOnePass
-          ? readOnePass(conn.get(), dataconn.get(), settings.tbl, series)
+          ? readOnePass(conn.get(), dataconn.get(), settings.tbl, jobs, series)
           : readPerSeries(conn.get(), dataconn.get(), settings.tbl, series);
   if (!failure.empty()) {
     std::cout << failure;
@@ -190,6 +199,12 @@ int runTallyplot(int argc, char** argv) {
   Settings settings = readSettings(argc, argv);
   QueryPlan plan;
   if (!readQueryPlan(plan) || !useDefaultsFile()) return 1;
+  std::string invalid;
+  const int jobs = readNumberSetting(kJobs, invalid);
+  if (!invalid.empty()) {
+    std::cerr << invalid;
+    return 1;
+  }
   watchTerminationSignals();
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the
@@ -200,7 +215,7 @@ int runTallyplot(int argc, char** argv) {
     return 1;
   }
   std::ostringstream document;
-  if (!buildDocument(document, settings, plan)) return 1;
+  if (!buildDocument(document, settings, plan, jobs)) return 1;
   if (!file.write(document.str())) {
     std::cerr << file.error() << "\n";
     return 1;

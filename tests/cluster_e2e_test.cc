@@ -32,21 +32,10 @@ struct Plan {
 const std::vector<Plan> kPlans = {
     {"one-pass plan (default)", {}},
     {"per-series plan", {{"TALLYPLOT_PLAN", "per-series"}}},
+    {"one-pass plan on 4 connections", {{"TALLYPLOT_JOBS", "4"}}},
 };
 
-// demo/demo.sql with its two database names replaced.
-std::string demoSql(const std::string& outputDb, const std::string& dataDb) {
-  std::string sql = test_support::readFile(DEMO_SQL);
-  const std::vector<std::pair<std::string, std::string>> names = {
-      {"vetch_output", outputDb}, {"vetch_data", dataDb}};
-  for (const auto& [from, to] : names) {
-    for (size_t at = sql.find(from); at != std::string::npos;
-         at = sql.find(from, at + to.size())) {
-      sql.replace(at, from.size(), to);
-    }
-  }
-  return sql;
-}
+using test_support::demoSql;
 
 // A database name no other test process uses.
 std::string uniqueName(const std::string& prefix) {
@@ -244,7 +233,9 @@ TEST_F(ClusterTest, StoppedBackendEndsTheRunWithTheFrontendsError) {
   // ask the frontend only once per statement.
   std::map<std::string, std::string> errors;
   bool preexisting = false;
-  for (const Plan& plan : kPlans) {
+  // A split scan meets the stopped backend in its first statement on the
+  // table too, the bounds of idx, before any range.
+  for (const Plan& plan : {kPlans[0], kPlans[1]}) {
     SCOPED_TRACE(plan.name);
     preexisting = !preexisting;
     const std::string path = dir_.file(preexisting ? "kept.eps" : "new.eps");

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -34,6 +35,7 @@ const char kSumsQuery[] = "select * from sums where increment=1";
 const char kSession[] =
     "SET NAMES utf8mb4, sql_select_limit = 18446744073709551615";
 
+using test_support::demoSql;
 using test_support::kFixedSeries;
 
 std::vector<std::string> fixedColumns() {
@@ -311,6 +313,47 @@ std::string onePassQuery(const std::string& table,
   }
   return query + " from " + table +
          " group by selectednum order by selectednum asc";
+}
+
+// The ranges of idx that the split statements among statements read, each
+// as its first and last value, in order.
+typedef std::pair<__int128, __int128> IdxRange;
+__int128 wide(const std::string& digits) {
+  __int128 value = 0;
+  for (char c : digits) value = c == '-' ? value : value * 10 + (c - '0');
+  return digits[0] == '-' ? -value : value;
+}
+std::vector<IdxRange> rangesRead(const std::vector<std::string>& statements) {
+  static const std::regex kRange(
+      " where idx >= (-?[0-9]+) and idx (<=?) (-?[0-9]+) group by "
+      "selectednum$");
+  std::vector<IdxRange> ranges;
+  for (const std::string& statement : statements) {
+    std::smatch m;
+    if (!std::regex_search(statement, m, kRange)) continue;
+    ranges.emplace_back(wide(m[1]), wide(m[3]) - (m[2] == "<" ? 1 : 0));
+  }
+  std::sort(ranges.begin(), ranges.end());
+  return ranges;
+}
+
+// A table of the layout the scan may be split over: idx, the primary key,
+// of a type; small-integer flags, a few set; values from seq, 1 to rows.
+std::string splittableTable(const std::string& idxType, const std::string& idx,
+                            int rows, const std::string& group) {
+  std::string sql =
+      "DROP VIEW IF EXISTS v; DROP TABLE IF EXISTS runs; CREATE TABLE runs "
+      "(idx " +
+      idxType + " NOT NULL PRIMARY KEY, selectednum INT NOT NULL";
+  for (const std::string& c : fixedColumns()) {
+    sql += ", `" + c + "` TINYINT NOT NULL DEFAULT 0";
+  }
+  return sql +
+         "); INSERT INTO runs (idx, selectednum, any_exceeded_inc, "
+         "crewtime_xcd, LTL_xcd) SELECT " +
+         idx + ", " + group +
+         ", seq % 2, seq % 3 = 0, seq % 5 = 1 FROM seq_1_to_" +
+         std::to_string(rows);
 }
 
 // The first column of every row of query, run as root on the test server.
@@ -792,15 +835,13 @@ TEST_F(DocumentTest, UndrawableValueEndsTheRun) {
 }
 
 // More groups than a circle glyph can be drawn across at print resolutions
-// end the run too (the fixed series always include circles).
+// end the run too (the fixed series always include circles); as many as
+// can be drawn give the same document whether the scan is split or not.
 TEST_F(DocumentTest, TooManyGroupsForACircleEndTheRun) {
   createSums();
   for (const int groups : {30000, 30001}) {
     SCOPED_TRACE(std::to_string(groups) + " groups");
-    outdb_->exec(std::string("DROP TABLE IF EXISTS ") + kTable + "; " +
-                 DataSet(fixedColumns()).createSql(kTable) + "; INSERT INTO " +
-                 kTable + " (idx, selectednum) SELECT seq, seq FROM seq_1_to_" +
-                 std::to_string(groups));
+    outdb_->exec(splittableTable("INT", "seq", groups, "seq"));
     if (groups > 30000) {
       runAndExpectFailure(
           "Series \"Crew Time\" has 30001 points, more than "
@@ -812,6 +853,10 @@ TEST_F(DocumentTest, TooManyGroupsForACircleEndTheRun) {
     ProcessResult result = run(path);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(test_support::renderWithGhostscript(path).pages, 2);
+    const std::string split = dir_.file("split.eps");
+    EXPECT_EQ(run(split, {{"TALLYPLOT_JOBS", "8"}}).status, 0);
+    EXPECT_EQ(rangesRead(statements()).size(), 32u);
+    EXPECT_TRUE(test_support::readFile(split) == test_support::readFile(path));
   }
 }
 
@@ -1008,6 +1053,146 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
     EXPECT_TRUE(runWith("default-character-set=latin1", plan) == accented)
         << "another document";
   }
+}
+
+// The scan split into ranges of the primary key on 2 to 8 connections gives
+// the document of the one statement byte for byte, whatever idx holds; the
+// ranges, both bounds written out and the last one included, cover idx
+// from its least to its greatest value without a gap or an overlap, more of
+// them than connections.
+TEST_F(DocumentTest, SplitScanGivesTheSameDocument) {
+  struct Layout {
+    const char* name;
+    const char* idxType;  // null: the demo data
+    std::string idx;      // of seq
+    int rows;
+    const char* group;  // of seq
+  };
+  const Layout layouts[] = {
+      {"gaps", "INT", "seq * seq", 300, "seq % 7"},
+      {"negative values", "INT", "cast(seq as signed) - 150", 300, "seq % 5"},
+      {"INT limits", "INT",
+       "elt(seq, -2147483648, -2147483647, 0, 2147483646, 2147483647)", 5,
+       "seq % 2"},
+      {"BIGINT limits", "BIGINT",
+       "elt(seq, -9223372036854775808, -9223372036854775807, 0, "
+       "9223372036854775806, 9223372036854775807)",
+       5, "seq % 2"},
+      {"BIGINT UNSIGNED limits", "BIGINT UNSIGNED",
+       "elt(seq, 0, 1, 18446744073709551614, 18446744073709551615)", 4,
+       "seq % 2"},
+      {"one row", "INT", "42", 1, "1"},
+      {"every row in one range", "INT", "if(seq = 100, 1000000000, seq)", 100,
+       "seq % 3"},
+      {"demo data", nullptr, "", 0, ""},
+  };
+  createSums();
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    if (layout.idxType != nullptr) {
+      outdb_->exec(splittableTable(layout.idxType, layout.idx, layout.rows,
+                                   layout.group));
+    } else {
+      test_support::execSql(demoSql(outdb_->name(), datadb_->name()));
+      table_ = "fleen";
+    }
+    std::vector<std::string> asDouble = fixedColumns();
+    for (const std::string& c : extraColumns()) asDouble.push_back(c);
+    const std::string doc =
+        runBothPlans(onePassQuery(table_, extraColumns(), asDouble));
+    const auto bounds =
+        test_support::queryRows("SELECT min(idx), max(idx) FROM `" +
+                                outdb_->name() + "`." + table_)
+            .at(0);
+    const __int128 least = wide(bounds[0]), greatest = wide(bounds[1]);
+    for (int jobs = 2; jobs <= 8; ++jobs) {
+      SCOPED_TRACE(std::to_string(jobs) + " connections");
+      const std::string path = dir_.file("split.eps");
+      ProcessResult result =
+          run(path, {{"TALLYPLOT_JOBS", std::to_string(jobs)}});
+      EXPECT_EQ(result.status, 0) << result.out << result.err;
+      EXPECT_TRUE(test_support::readFile(path) == doc) << "another document";
+      const std::vector<IdxRange> ranges = rangesRead(statements());
+      ASSERT_FALSE(ranges.empty());
+      EXPECT_TRUE(ranges.front().first == least);
+      EXPECT_TRUE(ranges.back().second == greatest);
+      for (size_t r = 1; r < ranges.size(); ++r) {
+        EXPECT_TRUE(ranges[r].first == ranges[r - 1].second + 1) << r;
+      }
+      EXPECT_TRUE(ranges.size() ==
+                  std::min<__int128>(greatest - least + 1, 4 * jobs));
+    }
+  }
+}
+
+// The scan is split only by a primary key idx, every summed column a small
+// integer, and, when the server allows fewer connections, on those it has
+// (max_user_connections 3: one more); otherwise a run sends what one
+// connection sends, asking for the key only where the columns cannot tell.
+TEST_F(DocumentTest, ScanSplitOnlyByThePrimaryKey) {
+  struct Case {
+    const char* name;
+    std::string change;  // to runs, whose primary key is idx
+    std::string table;   // the table argument
+    int limit;           // the account's max_user_connections; 0: none
+    bool keyAsked;       // show index sent
+    int connections;     // those the ranges were read on; 0: not split
+  };
+  const std::string quoted = "`" + outdb_->name() + "`.`runs`";
+  const Case cases[] = {
+      {"the primary key", "", "runs", 0, true, 4},
+      {"a database and backquotes", "", quoted, 0, true, 4},
+      {"a table expression", "", "(select * from runs) as t", 0, false, 0},
+      {"a view", "CREATE VIEW v AS SELECT * FROM runs", "v", 0, true, 0},
+      {"idx second in the primary key",
+       "ALTER TABLE runs DROP PRIMARY KEY, ADD PRIMARY KEY (selectednum, idx)",
+       "runs", 0, true, 0},
+      {"idx indexed, not the primary key",
+       "ALTER TABLE runs DROP PRIMARY KEY, ADD KEY (idx)", "runs", 0, false, 0},
+      {"idx not an integer", "ALTER TABLE runs MODIFY idx DECIMAL(12)", "runs",
+       0, false, 0},
+      {"selectednum not an integer",
+       "ALTER TABLE runs MODIFY selectednum DECIMAL(5, 1)", "runs", 0, false,
+       0},
+      {"a DECIMAL flag", "ALTER TABLE runs MODIFY MTL_xcd DECIMAL(3)", "runs",
+       0, false, 0},
+      {"a FLOAT flag", "ALTER TABLE runs MODIFY MTL_xcd FLOAT", "runs", 0,
+       false, 0},
+      {"max_user_connections 2", "", "runs", 2, true, 0},
+      {"max_user_connections 3", "", "runs", 3, true, 2},
+  };
+  createSums();
+  const std::string account = "'" + outdb_->name() + "'@'127.0.0.1'";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    outdb_->exec(splittableTable("INT", "seq * 3", 200, "seq % 4"));
+    if (!c.change.empty()) outdb_->exec(c.change);
+    table_ = c.table;
+    user_ = c.limit == 0 ? "root" : outdb_->name();
+    test_support::execSql(
+        "DROP USER IF EXISTS " + account + "; CREATE USER " + account +
+        " IDENTIFIED BY 'wqzk' WITH MAX_USER_CONNECTIONS " +
+        std::to_string(c.limit) + "; GRANT SELECT ON *.* TO " + account);
+    const std::string one = dir_.file("one.eps"),
+                      split = dir_.file("split.eps");
+    EXPECT_EQ(run(one).status, 0);
+    std::vector<std::string> expected = statements();
+    if (c.keyAsked) {
+      expected.insert(expected.begin() + 4,
+                      "show index from " + c.table +
+                          " where Key_name = 'PRIMARY' and Seq_in_index = 1 "
+                          "and Column_name = 'idx'");
+    }
+    ProcessResult result = run(split, {{"TALLYPLOT_JOBS", "4"}});
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_TRUE(test_support::readFile(split) == test_support::readFile(one));
+    if (c.connections == 0) {
+      EXPECT_EQ(statements(), expected);
+    } else {
+      EXPECT_EQ(rangesRead(statements()).size(), 4u * c.connections);
+    }
+  }
+  test_support::execSql("DROP USER " + account);
 }
 
 // A run that must fail: its sums rows, the diagnostic, and where its

@@ -413,6 +413,8 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
                     includedir = files.file("includedir.cnf");
   writeFile(include, "[client]\n!include " + files.file("none.cnf") + "\n");
   writeFile(includedir, "!includedir " + files.file("none") + "\n");
+  const std::string jobs = files.file("jobs.cnf");
+  writeFile(jobs, "[tallyplot]\njobs=65\n");
   auto cannotRead = [](const std::string& file, const std::string& reason) {
     return "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + file + "\": " + reason +
            "\n";
@@ -454,6 +456,16 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
        {{"TALLYPLOT_DEFAULTS_FILE", includedir}},
        cannotRead(includedir,
                   files.file("none") + ": No such file or directory")},
+      {"TALLYPLOT_JOBS out of range",
+       "wqzk",
+       {{"TALLYPLOT_JOBS", "0"}},
+       "Invalid TALLYPLOT_JOBS \"0\": set it to a whole number from 1 to 64, "
+       "or leave it unset or empty\n"},
+      {"jobs of the option file out of range",
+       "wqzk",
+       {{"TALLYPLOT_DEFAULTS_FILE", jobs}},
+       "Invalid jobs \"65\" in the [tallyplot] group of "
+       "TALLYPLOT_DEFAULTS_FILE: set it to a whole number from 1 to 64\n"},
       {"unknown query plan, checked first",
        "wqzk",
        {{"TALLYPLOT_PLAN", "x"}},
@@ -1235,7 +1247,19 @@ class ChildRun {
   return ::testing::AssertionSuccess();
 }
 
-// Waits for the child's statement like pattern to run in database.
+// Waits (bounded) for the child to end.
+::testing::AssertionResult ended(ChildRun& child) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (child.running()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return ::testing::AssertionFailure() << "the run did not end";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Waits for a statement of the child like pattern to run in database.
 ::testing::AssertionResult waitForStatement(ChildRun& child, MYSQL* watcher,
                                             const std::string& database,
                                             const std::string& pattern) {
@@ -1243,7 +1267,7 @@ class ChildRun {
       "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB = '" +
       database + "' AND ID <> CONNECTION_ID() AND INFO LIKE '" + pattern + "'";
   return waitFor(
-      child, [&] { return rawValue(watcher, running) == "1"; }, pattern);
+      child, [&] { return rawValue(watcher, running) != "0"; }, pattern);
 }
 
 // The sanitizer settings of this process, plus leave to load a library
@@ -1520,6 +1544,71 @@ TEST_F(RunFixture, RunsCloseBothConnections) {
   waitUntilDisconnected(watcher.get(),
                         {control.name(), output_->name(), data_->name()});
   EXPECT_EQ(abortedConnections(watcher.get(), control.name()), 1);
+  EXPECT_EQ(abortedConnections(watcher.get(), output_->name()), 0);
+  EXPECT_EQ(abortedConnections(watcher.get(), data_->name()), 0);
+}
+
+// A scan split over several connections stops every range when one stops:
+// a DBA's KILL QUERY on one range ends the run with that range's failure,
+// SIGINT or SIGTERM with the signal. The ranges wait on a table lock held
+// throughout, so only KILL QUERY ends them: once the run has ended, no
+// statement of it may run on, and no connection was dropped unannounced.
+TEST_F(RunFixture, SplitScanStopsEveryRange) {
+  output_->exec(
+      "CREATE TABLE ranged (idx INT NOT NULL PRIMARY KEY, selectednum INT" +
+      flagColumnsDefinition() +
+      "); INSERT INTO ranged (idx, selectednum) SELECT seq, seq % 3 FROM "
+      "seq_1_to_40");
+  createSums(*data_);
+  test_support::useTestServer();  // the child inherits the port
+  std::string error;
+  RawConnection locker = rawConnect("", error);
+  RawConnection watcher = rawConnect("", error);
+  ASSERT_TRUE(locker && watcher) << error;
+  const std::string range = "select selectednum, count(idx)% where idx >=%";
+  const std::string path = dir_.file("chart.eps");
+  for (const int signal : {0, SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == 0 ? "KILL QUERY on one range" : strsignal(signal));
+    TempDir side;  // the run's streams and the shim's files
+    ChildRun child(args(path, "ranged"), side.file("out.txt"),
+                   side.file("err.txt"),
+                   {{{"LD_PRELOAD", HOLD_CALL_LIBRARY},
+                     {"TALLYPLOT_TEST_HOLD", "mysql_thread_init"},
+                     {"TALLYPLOT_TEST_HOLD_ENTERED", side.file("entered")},
+                     {"TALLYPLOT_TEST_HOLD_RELEASE", side.file("release")},
+                     {"ASAN_OPTIONS", asanOptionsForPreload()},
+                     {"TALLYPLOT_JOBS", "4"}}});
+    ASSERT_TRUE(waitFor(
+        child, [&] { return fileExists(side.file("entered")); }, "entered"));
+    rawValue(locker.get(),
+             "LOCK TABLES `" + output_->name() + "`.ranged WRITE");
+    writeFile(side.file("release"), "");
+    ASSERT_TRUE(waitForStatement(child, watcher.get(), output_->name(), range));
+    std::string killed;
+    if (signal == 0) {
+      const auto running = test_support::queryRows(
+          "SELECT ID, INFO FROM information_schema.PROCESSLIST WHERE INFO "
+          "LIKE '" +
+          range + "' AND DB = '" + output_->name() + "' LIMIT 1");
+      ASSERT_EQ(running.size(), 1u);
+      killed = running[0][1];
+      test_support::execSql("KILL QUERY " + running[0][0]);
+    } else {
+      ASSERT_TRUE(child.signal(signal));
+    }
+    ASSERT_TRUE(ended(child)) << "a range was not stopped";
+    EXPECT_EQ(child.wait(), signal == 0 ? 1 : 128 + signal);
+    if (signal == 0) {
+      EXPECT_EQ(readFile(side.file("out.txt")),
+                test_support::queryFailure("Query execution was interrupted",
+                                           killed));
+    }
+    ASSERT_NO_FATAL_FAILURE(
+        waitUntilDisconnected(watcher.get(), {output_->name(), data_->name()}))
+        << "a range ran on";
+    rawValue(locker.get(), "UNLOCK TABLES");
+    EXPECT_FALSE(fileExists(path));
+  }
   EXPECT_EQ(abortedConnections(watcher.get(), output_->name()), 0);
   EXPECT_EQ(abortedConnections(watcher.get(), data_->name()), 0);
 }

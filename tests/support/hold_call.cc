@@ -3,13 +3,17 @@
 // TALLYPLOT_TEST_HOLD names the call ("fsync" or "ftruncate"); on entry it
 // creates the file TALLYPLOT_TEST_HOLD_ENTERED names, then waits (bounded)
 // until the file TALLYPLOT_TEST_HOLD_RELEASE names exists, or a signal ends
-// the process, before making the call for real. "poll" holds the signal
+// the process, before making the call for real. "mysql_thread_init" holds
+// each thread but the first that starts to use the client library (the
+// threads of a split scan, before their first statement). "poll" holds the
+// signal
 // thread once its wait on the signals returns, which, before any signal,
 // is when the run leaves: a signal sent then arrives after the document is
 // written and before the exit.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -78,4 +82,11 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
   const int ready = next(fds, count, timeout);
   if (count > 0 && isSignalFd(fds[0].fd)) holdIf("poll");
   return ready;
+}
+
+extern "C" char mysql_thread_init() {
+  static auto next =
+      reinterpret_cast<char (*)()>(dlsym(RTLD_NEXT, "mysql_thread_init"));
+  if (syscall(SYS_gettid) != getpid()) holdIf("mysql_thread_init");
+  return next != nullptr ? next() : 1;
 }

@@ -450,6 +450,19 @@ const FixedSeries kFixedSeries[15] = {
     {"Crew-Tended LTL", "LTL_crewtend_xcd", "smallcircle", "0.424 0 0"},
 };
 
+std::string demoSql(const std::string& outputDb, const std::string& dataDb) {
+  std::string sql = readFile(DEMO_SQL);
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"vetch_output", outputDb}, {"vetch_data", dataDb}};
+  for (const auto& [from, to] : names) {
+    for (size_t at = sql.find(from); at != std::string::npos;
+         at = sql.find(from, at + to.size())) {
+      sql.replace(at, from.size(), to);
+    }
+  }
+  return sql;
+}
+
 std::string clusterDir() { return TEST_CLUSTER_DIR; }
 
 int clusterFrontendPort() {

@@ -138,6 +138,9 @@ struct FixedSeries {
 // typo in the program's table fails a test.
 extern const FixedSeries kFixedSeries[15];
 
+// demo/demo.sql with its two database names replaced.
+std::string demoSql(const std::string& outputDb, const std::string& dataDb);
+
 // The directory of the throwaway Spider cluster the cluster CTest fixture
 // started with tests/mariadb_cluster.sh (its commands take this path).
 std::string clusterDir();
