@@ -23,10 +23,17 @@
 #       groups of up to 131,071 rows whose flags are 0 or 1), with count(*)
 #       and a bit_or of every flag as the proof that they are: the cheapest
 #       exact packing of several flags into one aggregate, next to (e)
+#   (i) the program with its scan split over 2 connections:
+#       TALLYPLOT_JOBS=2 tallyplot out.eps
+#   (j) the same over 4 connections: TALLYPLOT_JOBS=4
 #
 # Usage: bench/bench.sh [--rows-per-group N] [--extra-series K] [--reps R]
 #                       [--shards N] [--build-dir DIR | --program PATH]
-#                       [--print-queries]
+#                       [--cases LETTERS] [--print-queries]
+#
+# --cases runs only the cases named (say agij, to compare the split scan
+# with the one statement without the minutes the per-series cases take);
+# (a) always runs, for the other documents are checked against its.
 #
 # With --shards N the same cases also run against a throwaway Spider cluster
 # (tests/mariadb_cluster.sh) of N backends and a frontend with
@@ -39,9 +46,9 @@
 #
 # The data table holds 37 selectednum groups of N rows (37 x N rows), the
 # fifteen fixed flag columns and K extra ones, each named by a `sums` row with
-# increment 1. After one warm-up of each, a to h run alternately R times;
-# the script prints their medians, the ratios a/b, a/c, a/e, a/g, d/b and
-# h/e, and the
+# increment 1. After one warm-up of each, a to j run alternately R times;
+# the script prints their medians, the ratios a/b, a/c, a/e, a/g, d/b,
+# h/e, i/a, j/a, i/g and j/g, and the
 # program's CPU time and peak RSS as /usr/bin/time -v reports them. Figures
 # are printed only when every run succeeded and the program's documents
 # rendered and agreed.
@@ -57,7 +64,7 @@ REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 readonly BENCH_DIR REPO_DIR
 readonly SERVER_SCRIPT="$REPO_DIR/tests/mariadb_server.sh"
 readonly CLUSTER_SCRIPT="$REPO_DIR/tests/mariadb_cluster.sh"
-readonly CASES=(a b c d e f g h)
+cases=(a b c d e f g h i j)
 readonly PASSWORD=wqzk
 readonly BUFFER_POOL_BYTES=$((512 * 1024 * 1024))
 readonly FIXED_COLUMNS=(any_exceeded_inc crewtrng_xcd crewtime_xcd upmass_xcd
@@ -92,6 +99,22 @@ TEXT
   exit 2
 }
 
+# Sets the cases to run from letters such as agij; (a) is always among them.
+read_cases() {
+  [[ "$1" =~ ^[a-j]+$ ]] || die "--cases takes letters from a to j"
+  cases=(a)
+  local letter
+  for letter in b c d e f g h i j; do
+    [[ "$1" == *"$letter"* ]] && cases+=("$letter")
+  done
+  return 0
+}
+
+# Whether case $1 is among those run.
+running() {
+  [[ " ${cases[*]} " == *" $1 "* ]]
+}
+
 parse_args() {
   while [[ $# -gt 0 ]]; do
     if [[ "$1" == --print-queries ]]; then
@@ -107,6 +130,7 @@ parse_args() {
       --shards) shards=$2 ;;
       --build-dir) build_dir=$2 ;;
       --program) program=$2 ;;
+      --cases) read_cases "$2" ;;
       *) usage ;;
     esac
     shift 2
@@ -341,6 +365,15 @@ run_case() {
         >"$work/d.stdout" 2>"$work/d.stderr" || status=$?
       end=$EPOCHREALTIME
       ;;
+    i | j)
+      local -A jobs=([i]=2 [j]=4)
+      start=$EPOCHREALTIME
+      env -u TALLYPLOT_PLAN TALLYPLOT_JOBS="${jobs[$name]}" \
+        MYSQL_TCP_PORT="$port" /usr/bin/time -v -o "$report" "$program" \
+        "$target-$name.eps" >"$work/$name.stdout" 2>"$work/$name.stderr" ||
+        status=$?
+      end=$EPOCHREALTIME
+      ;;
     b)
       start=$EPOCHREALTIME
       /usr/bin/time -v -o "$report" mariadb --no-defaults --host=127.0.0.1 \
@@ -365,7 +398,7 @@ run_case() {
     cat "$work/$name.stderr" "$work/$name.stdout" 2>/dev/null >&2 || true
     die "$target: run $n of case ($name) failed with status $status"
   fi
-  if [[ "$name" == [ad] && ( -s "$work/$name.stdout" || -s "$work/$name.stderr" ) ]]; then
+  if [[ "$name" == [adij] && ( -s "$work/$name.stdout" || -s "$work/$name.stderr" ) ]]; then
     cat "$work/$name.stdout" "$work/$name.stderr" >&2
     die "$target: the program wrote to stdout/stderr in run $n of case ($name)"
   fi
@@ -375,17 +408,18 @@ run_case() {
 # Runs every case once on the current target.
 run_cases() {
   local n=$1 name
-  for name in "${CASES[@]}"; do
+  for name in "${cases[@]}"; do
     run_case "$name" "$n"
   done
 }
 
 # Renders the program's documents of the current target and insists on two
-# pages and no error; the plans, and the cluster and the single server, must
-# agree byte for byte.
+# pages and no error; the plans, the split scans, and the cluster and the
+# single server, must agree byte for byte.
 check_documents() {
   local name doc
-  for name in a d; do
+  for name in a d i j; do
+    running "$name" || continue
     doc="$target-$name.eps"
     rm -f "$work"/page-*.png
     local status=0
@@ -398,8 +432,10 @@ check_documents() {
       die "$doc did not render as two pages (gs status $status, $pages pages)"
     fi
   done
-  cmp -s "$target-a.eps" "$target-d.eps" ||
-    die "$target: the two plans wrote different documents"
+  for name in d i j; do
+    ! running "$name" || cmp -s "$target-a.eps" "$target-$name.eps" ||
+      die "$target: ($name) wrote another document than (a)"
+  done
   if [[ "$target" == cluster ]]; then
     cmp -s single-a.eps cluster-a.eps ||
       die "the cluster and the single server wrote different documents"
@@ -445,38 +481,50 @@ print_machine() {
   echo "program:   $program"
 }
 
+# What each case measures, as the tables name it.
+declare -A LABELS=(
+  [a]="(a) tallyplot out.eps"
+  [b]="(b) the per-series statements via mariadb, one session"
+  [c]="(c) one grouped scan with every sum via mariadb"
+  [d]="(d) TALLYPLOT_PLAN=per-series tallyplot out.eps"
+  [e]="(e) one grouped scan, every sum(col + sqrt(0)), via mariadb"
+  [f]="(f) one grouped scan, every sum(col + 0e0), via mariadb"
+  [g]="(g) the bare grouped scan, count(idx) only, via mariadb"
+  [h]="(h) three flags per double sum + proof, via mariadb"
+  [i]="(i) TALLYPLOT_JOBS=2 tallyplot out.eps"
+  [j]="(j) TALLYPLOT_JOBS=4 tallyplot out.eps")
+
+# The ratios of medians, as "x/y = r", of the pairs whose cases both ran.
+ratios() {
+  local pair line=""
+  for pair in a/b a/c a/e a/g d/b h/e i/a j/a i/g j/g; do
+    running "${pair%/*}" && running "${pair#*/}" || continue
+    line+=$(awk -v x="$(median_us "$target" "${pair%/*}")" \
+      -v y="$(median_us "$target" "${pair#*/}")" -v p="$pair" \
+      'BEGIN { printf "%s = %.2f   ", p, x / y }')
+  done
+  echo "${line}(medians)"
+}
+
 # The figures of the current target: the table of wall times, the ratios,
 # the program's CPU time and memory.
 report_target() {
-  local a b c d e f g h
-  read -r -a a < <(stats "$work/$target-a.wall")
-  read -r -a b < <(stats "$work/$target-b.wall")
-  read -r -a c < <(stats "$work/$target-c.wall")
-  read -r -a d < <(stats "$work/$target-d.wall")
-  read -r -a e < <(stats "$work/$target-e.wall")
-  read -r -a f < <(stats "$work/$target-f.wall")
-  read -r -a g < <(stats "$work/$target-g.wall")
-  read -r -a h < <(stats "$work/$target-h.wall")
-  local rss_max rss_min cpu_a cpu_b
+  local name figures
+  local rss_max rss_min cpu_a
   rss_max=$(time_field a 'Maximum resident set size' | sort -n | tail -1)
   rss_min=$(time_field a 'Maximum resident set size' | sort -n | head -1)
   cpu_a=$(cpu_seconds a | median_of_lines)
-  cpu_b=$(cpu_seconds b | median_of_lines)
   echo
   printf '%-58s %10s %10s %10s\n' "wall time (ms)" median min max
-  printf '%-58s %10s %10s %10s\n' "(a) tallyplot out.eps" "$(ms "${a[0]}")" "$(ms "${a[1]}")" "$(ms "${a[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(b) $query_count per-series statements via mariadb, one session" "$(ms "${b[0]}")" "$(ms "${b[1]}")" "$(ms "${b[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(c) one grouped scan with every sum via mariadb" "$(ms "${c[0]}")" "$(ms "${c[1]}")" "$(ms "${c[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(d) TALLYPLOT_PLAN=per-series tallyplot out.eps" "$(ms "${d[0]}")" "$(ms "${d[1]}")" "$(ms "${d[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(e) one grouped scan, every sum(col + sqrt(0)), via mariadb" "$(ms "${e[0]}")" "$(ms "${e[1]}")" "$(ms "${e[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(f) one grouped scan, every sum(col + 0e0), via mariadb" "$(ms "${f[0]}")" "$(ms "${f[1]}")" "$(ms "${f[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(g) the bare grouped scan, count(idx) only, via mariadb" "$(ms "${g[0]}")" "$(ms "${g[1]}")" "$(ms "${g[2]}")"
-  printf '%-58s %10s %10s %10s\n' "(h) three flags per double sum + proof, via mariadb" "$(ms "${h[0]}")" "$(ms "${h[1]}")" "$(ms "${h[2]}")"
+  for name in "${cases[@]}"; do
+    read -r -a figures < <(stats "$work/$target-$name.wall")
+    printf '%-58s %10s %10s %10s\n' "${LABELS[$name]}" "$(ms "${figures[0]}")" \
+      "$(ms "${figures[1]}")" "$(ms "${figures[2]}")"
+  done
   echo
-  awk -v a="${a[0]}" -v b="${b[0]}" -v c="${c[0]}" -v d="${d[0]}" -v e="${e[0]}" \
-    -v g="${g[0]}" -v h="${h[0]}" \
-    'BEGIN { printf "a/b = %.2f   a/c = %.2f   a/e = %.2f   a/g = %.2f   d/b = %.2f   h/e = %.2f   (medians)\n", a / b, a / c, a / e, a / g, d / b, h / e }'
-  echo "tallyplot client CPU (user+sys): median $cpu_a s per run (mariadb client in b: $cpu_b s)"
+  ratios
+  echo "tallyplot client CPU (user+sys): median $cpu_a s per run"
+  ! running b || echo "mariadb client CPU in (b): median $(cpu_seconds b | median_of_lines) s per run ($query_count statements)"
   echo "tallyplot peak RSS: max $rss_max KiB (min $rss_min KiB) over $reps runs"
 }
 
@@ -490,24 +538,19 @@ median_us() {
 # The cluster's medians next to the single server's, case by case.
 report_ratios() {
   local name single cluster
-  local -A labels=([a]="(a) tallyplot" [b]="(b) per-series statements"
-    [c]="(c) one grouped scan" [d]="(d) tallyplot, per-series plan"
-    [e]="(e) one grouped scan, double sums"
-    [f]="(f) one grouped scan, + 0e0" [g]="(g) the bare grouped scan"
-    [h]="(h) three flags per double sum")
   echo
-  printf '%-40s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
-  for name in "${CASES[@]}"; do
+  printf '%-58s %12s %12s %16s\n' "median wall time (ms)" single "$shards backends" "cluster/single"
+  for name in "${cases[@]}"; do
     single=$(median_us single "$name")
     cluster=$(median_us cluster "$name")
-    printf '%-40s %12s %12s %16s\n' "${labels[$name]}" "$(ms "$single")" \
+    printf '%-58s %12s %12s %16s\n' "${LABELS[$name]}" "$(ms "$single")" \
       "$(ms "$cluster")" "$(awk -v s="$single" -v c="$cluster" 'BEGIN { printf "%.2f", c / s }')"
   done
 }
 
 report() {
-  local order="a to h"
-  ((shards == 0)) || order="a to h on the single server, then on the cluster"
+  local order="${cases[*]}"
+  ((shards == 0)) || order="$order on the single server, then on the cluster"
   echo
   echo "tallyplot benchmark"
   use_target single
@@ -517,7 +560,7 @@ report() {
   echo "reps:      $reps per case after one warm-up each, alternating $order"
   echo "load avg:  at start $load_start; at end $(cut -d' ' -f1-3 /proc/loadavg)"
   report_target
-  echo "document:  exit 0, nothing on stdout/stderr, 2 pages rendered by Ghostscript, same for both plans"
+  echo "document:  exit 0, nothing on stdout/stderr, 2 pages rendered by Ghostscript, the same for every case of the program"
   if ((shards > 0)); then
     use_target cluster
     echo
@@ -525,7 +568,7 @@ report() {
     echo "data table PARTITION BY HASH(selectednum), one partition per backend; sums local on the frontend"
     echo "cluster load: $(ms "$cluster_load_us") ms (the same SQL into the frontend, then moved to the backends through Spider)"
     report_target
-    echo "document:  byte-identical to the single server's, both plans"
+    echo "document:  byte-identical to the single server's, every case of the program"
     report_ratios
   fi
   if ((print_queries)); then

@@ -3,8 +3,9 @@
 // and full authentication, sha256_password, switches to other methods,
 // PAM's dialog among them),
 // over TCP, TLS and a Unix socket, answers a session's SET and the
-// per-series plan's statements with canned rows and everything else with
-// an error, and keeps every byte a client sends.
+// statements of either plan, the scan split by idx among them, with rows of
+// a canned table and everything else with an error, and keeps every byte a
+// client sends.
 //
 //   mysql8_standin --record FILE --rsa-key PEM [--tls CERT KEY] [--warm]
 //                  [--greeting METHOD] [--close-idle-after N]
@@ -307,15 +308,23 @@ bool logIn(Connection& c, const Response& response, const std::string& nonce) {
   return outcome == Outcome::kOk && c.write(okPacket());
 }
 
-// A result of text columns, each row's fields in order.
-bool sendRows(Connection& c, const std::vector<std::string>& columns,
+// A column of a result: its name, type and flags (text, none: 0).
+struct Column {
+  std::string name;
+  uint8_t type = 0xfd;
+  uint16_t flags = 0;
+};
+
+// A result of columns, each row's fields in order.
+bool sendRows(Connection& c, const std::vector<Column>& columns,
               const std::vector<std::vector<std::string>>& rows) {
   const std::string eof = "\xfe" + int2(0) + int2(2);
   bool ok = c.write(std::string(1, char(columns.size())));
-  for (const std::string& name : columns) {
+  for (const Column& column : columns) {
     ok = ok && c.write(lenenc("def") + lenenc("") + lenenc("") + lenenc("") +
-                       lenenc(name) + lenenc(name) + "\x0c" + int2(33) +
-                       int4(255) + "\xfd" + int2(0) + kZero + int2(0));
+                       lenenc(column.name) + lenenc(column.name) + "\x0c" +
+                       int2(33) + int4(255) + char(column.type) +
+                       int2(column.flags) + kZero + int2(0));
   }
   ok = ok && c.write(eof);
   for (const auto& row : rows) {
@@ -326,26 +335,106 @@ bool sendRows(Connection& c, const std::vector<std::string>& columns,
   return ok && c.write(eof);
 }
 
-// Groups of 2 and 3 rows, selectednum 1 and 2, each with a flag sum of 1
-// and 3; without an order by the groups come back unsorted, as MySQL 8
-// may return them.
+// The data table: idx 1 to 5, groups of 2 and 3 rows, selectednum 1 and
+// 2, each with a flag sum of 1 and 3 in every flag column.
+struct Row {
+  long idx;
+  const char* selectednum;
+  int flag;
+};
+const Row kRows[] = {
+    {1, "1", 0}, {2, "1", 1}, {3, "2", 1}, {4, "2", 1}, {5, "2", 1}};
+
+// The columns the one-pass plan's statement that reads no row names, with
+// the types of a table split by its primary key idx: integers, flags of
+// TINYINT.
+bool describeColumns(Connection& c, const std::string& q) {
+  std::vector<Column> columns;
+  const size_t end = q.find(" from ");
+  for (size_t at = 7; at < end;) {
+    const size_t comma = std::min(q.find(", ", at), end);
+    const std::string name = q.substr(at, comma - at);
+    columns.push_back(
+        {name,
+         uint8_t(name == "idx" || name == "selectednum" ? 0x03    // LONG
+                                                        : 0x01),  // TINY
+         uint16_t(name == "idx" ? 0x03 : 0)});  // NOT NULL, key
+    at = comma + 2;
+  }
+  return sendRows(c, columns, {});
+}
+
+// The groups of the rows with idx from low to high: selectednum, count(idx)
+// and sums, as many as q asks for; unsorted unless asked, as MySQL 8 may
+// return them.
+bool sendGroups(Connection& c, const std::string& q, long low, long high) {
+  size_t sums = 0;
+  for (size_t at = q.find("sum("); at != std::string::npos;
+       at = q.find("sum(", at + 1)) {
+    ++sums;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const char* group : {"2", "1"}) {
+    int count = 0, sum = 0;
+    for (const Row& r : kRows) {
+      if (r.idx < low || r.idx > high || std::string(group) != r.selectednum) {
+        continue;
+      }
+      ++count;
+      sum += r.flag;
+    }
+    if (count == 0) continue;
+    rows.push_back({group, std::to_string(count)});
+    rows.back().resize(2 + sums, std::to_string(sum));
+  }
+  if (q.find("order by selectednum asc") != std::string::npos) {
+    std::reverse(rows.begin(), rows.end());
+  }
+  std::vector<Column> columns = {{"selectednum"}, {"count(idx)"}};
+  columns.resize(2 + sums, {"sum"});
+  return sendRows(c, columns, rows);
+}
+
+// Answers the session's SET, the statements of both plans, and those of a
+// scan split by idx.
 bool answer(Connection& c, const std::string& q) {
   if (q.rfind("SET ", 0) == 0) return c.write(okPacket());  // the session's
+  if (q.rfind("select idx, selectednum", 0) == 0) return describeColumns(c, q);
+  if (q.rfind("show index from ", 0) == 0) {
+    return sendRows(c, {{"Key_name"}}, {{"PRIMARY"}});
+  }
+  if (q.rfind("select min(idx), max(idx) from ", 0) == 0) {
+    return sendRows(c, {{"min(idx)"}, {"max(idx)"}}, {{"1", "5"}});
+  }
+  if (q.rfind("select selectednum, count(idx)", 0) == 0) {
+    const size_t where = q.find(" where idx >= ");
+    if (where == std::string::npos) return sendGroups(c, q, 1, 5);
+    const long low = std::atol(q.c_str() + where + 14);
+    const size_t upper = q.find("and idx <", where);
+    const bool included = q[upper + 9] == '=';
+    const long high = std::atol(q.c_str() + upper + (included ? 11 : 10));
+    return sendGroups(c, q, low, included ? high : high - 1);
+  }
   if (q.rfind("select count(idx) from ", 0) == 0) {
     const bool sorted = q.find("order by selectednum asc") != std::string::npos;
-    return sendRows(c, {"count(idx)"},
+    return sendRows(c, {{"count(idx)"}},
                     sorted
                         ? std::vector<std::vector<std::string>>{{"2"}, {"3"}}
                         : std::vector<std::vector<std::string>>{{"3"}, {"2"}});
   }
   if (q.rfind("select selectednum, sum(", 0) == 0) {
-    return sendRows(c, {"selectednum", "sum"}, {{"1", "1"}, {"2", "3"}});
+    return sendRows(c, {{"selectednum"}, {"sum"}}, {{"1", "1"}, {"2", "3"}});
   }
   if (q.rfind("select * from sums where increment=1", 0) == 0) {
-    return sendRows(
-        c,
-        {"increment", "name", "outputfield", "red", "green", "blue", "symbol"},
-        {});
+    return sendRows(c,
+                    {{"increment"},
+                     {"name"},
+                     {"outputfield"},
+                     {"red"},
+                     {"green"},
+                     {"blue"},
+                     {"symbol"}},
+                    {});
   }
   return c.write(errorPacket(1064, "the stand-in has no answer to: " + q));
 }

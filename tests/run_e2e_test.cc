@@ -1063,7 +1063,8 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
     const char* user;     // "nopw..." accounts have an empty password
     Link link;
     std::string events;
-    std::string err;  // the diagnostic; empty: a document
+    std::string err;             // the diagnostic; empty: a document
+    const char* jobs = nullptr;  // the default plan on this many connections
   };
   const std::string missingKey = dir_.file("none.pem");
   const std::string clearText = refusedClearText("mysql_clear_password");
@@ -1125,6 +1126,9 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
            "this program uses (mysql_native_password, caching_sha2_password, "
            "sha256_password, client_ed25519, auth_gssapi_client, parsec, "
            "mysql_clear_password, dialog); refused\n"},
+      {"every connection of a split scan, verified TLS", "", "sha2",
+       Link::kVerified, fullThenFast + "sha2: fast ok\nsha2: fast ok\n", "",
+       "3"},
       {"idle data connection closed with 4031", "--warm --close-idle-after 3",
        "sha2", Link::kTcp, twice + "idle-close\nsha2: fast ok\n", ""},
   };
@@ -1141,7 +1145,8 @@ TEST_F(RunFixture, MySql8AccountsLogInWithoutGivingThePasswordAway) {
                      {{"MYSQL_TCP_PORT", std::to_string(standIn.port())},
                       {"MYSQL_UNIX_PORT", standIn.socket()},
                       {"TALLYPLOT_DEFAULTS_FILE", dir_.file("my.cnf")},
-                      {"TALLYPLOT_PLAN", "per-series"}});
+                      {"TALLYPLOT_PLAN", c.jobs ? "" : "per-series"},
+                      {"TALLYPLOT_JOBS", c.jobs ? c.jobs : ""}});
     std::string events, received;
     ASSERT_TRUE(standIn.finish(events, received));
     EXPECT_EQ(events, c.events);
