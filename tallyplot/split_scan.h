@@ -31,7 +31,8 @@ bool maySplit(const std::string& table, const ResultSet& probe, bool allDouble);
 
 // How a split scan ended.
 enum class SplitOutcome {
-  kNotSplit,  // idx leads no primary key, or no second connection opened
+  kNotSplit,  // idx leads no primary key, a Spider table, no second
+              // connection opened
   kRead,      // the groups are read
   kFailed,    // a statement failed; the others were stopped
 };
@@ -41,7 +42,9 @@ enum class SplitOutcome {
 // order into groups: with ranges of idx on conn and up to jobs - 1 more
 // connections like it, while idle (a connection of the run with nothing
 // to do meanwhile) is free to stop the others' statements when one fails.
-// On kFailed, failed describes the statement that failed first.
+// Asks the server first whether idx leads the table's primary key and
+// whether the table is one of Spider's, which is never split. On
+// kFailed, failed describes the statement that failed first.
 SplitOutcome readSplit(MYSQL* conn, MYSQL* idle, const std::string& table,
                        const std::vector<std::string>& summands, int jobs,
                        std::vector<GroupSums>& groups, ResultSet& failed);

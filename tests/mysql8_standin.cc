@@ -400,8 +400,8 @@ bool sendGroups(Connection& c, const std::string& q, long low, long high) {
 bool answer(Connection& c, const std::string& q) {
   if (q.rfind("SET ", 0) == 0) return c.write(okPacket());  // the session's
   if (q.rfind("select idx, selectednum", 0) == 0) return describeColumns(c, q);
-  if (q.rfind("show index from ", 0) == 0) {
-    return sendRows(c, {{"Key_name"}}, {{"PRIMARY"}});
+  if (q.rfind("select (select engine from information_schema.", 0) == 0) {
+    return sendRows(c, {{"engine"}, {"key"}}, {{"InnoDB", "1"}});
   }
   if (q.rfind("select min(idx), max(idx) from ", 0) == 0) {
     return sendRows(c, {{"min(idx)"}, {"max(idx)"}}, {{"1", "5"}});
