@@ -436,10 +436,9 @@ class DocumentTest : public ::testing::Test {
         test_support::renderWithGhostscript(path);
     EXPECT_TRUE(render.ok) << render.log;
     EXPECT_EQ(render.pages, 2) << render.log;
-    EXPECT_EQ(statements(),
-              std::vector<std::string>({kSession, kSession, kSumsQuery,
-                                        probeQuery(table_, extraColumns()),
-                                        onePass}));
+    EXPECT_EQ(statements(), std::vector<std::string>(
+                                {kSession, kSession, kSumsQuery,
+                                 probeQuery(table_, extraColumns()), onePass}));
     const std::string perSeries = dir_.file("per-series.eps");
     result = run(perSeries, {{"TALLYPLOT_PLAN", "per-series"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -951,15 +950,20 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
   EXPECT_NE(body.find("1 50 (" + written + ") drawLabel\n"), std::string::npos);
   EXPECT_NE(body.find(" (" + written + ")\n (?uro?)\n] tableColumn"),
             std::string::npos);
-  ProcessResult drawn = test_support::runProcess(
-      "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
-             "-sOutputFile=-", dir_.file("chart.eps")});
+  const std::string drawn =
+      test_support::ghostscriptText(dir_.file("chart.eps"));
   const std::string text = "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber";
-  const size_t label = drawn.out.find(text);
-  EXPECT_NE(label, std::string::npos) << drawn.out;
-  EXPECT_NE(drawn.out.find(text, label + 1), std::string::npos) << "page 2";
-  EXPECT_NE(drawn.out.find("?uro?"), std::string::npos) << drawn.out;
-  EXPECT_NE(drawn.out.find("Crew-tended LTL"), std::string::npos) << "hyphen";
+  const size_t label = drawn.find(text);
+  EXPECT_NE(label, std::string::npos) << drawn;
+  EXPECT_NE(drawn.find(text, label + 1), std::string::npos) << "page 2";
+  EXPECT_NE(drawn.find("?uro?"), std::string::npos) << drawn;
+  EXPECT_NE(drawn.find("Crew-tended LTL"), std::string::npos) << "hyphen";
+  // The PDF keeps the same text, as text.
+  const std::string pdf = dir_.file("chart.pdf");
+  ProcessResult result = run(pdf);
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(test_support::renderWithGhostscript(pdf).pages, 2);
+  EXPECT_EQ(test_support::ghostscriptText(pdf), drawn);
   // Session settings a DBA or the option file chose change nothing: the
   // texts arrive in the connection's character set, every row arrives.
   for (const char* setting :
@@ -968,8 +972,8 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
     SCOPED_TRACE(setting);
     const std::string defaults = dir_.file("session.cnf");
     test_support::writeFile(
-        defaults, std::string("[client]\ninit-command=SET SESSION ") +
-                      setting + "\n");
+        defaults,
+        std::string("[client]\ninit-command=SET SESSION ") + setting + "\n");
     for (const char* plan : {"", "per-series"}) {
       const std::string path = dir_.file("session.eps");
       ProcessResult result = run(path, {{"TALLYPLOT_DEFAULTS_FILE", defaults},
