@@ -124,6 +124,33 @@ int spawn(const std::string& program, std::vector<std::string> argv,
   return error;
 }
 
+// Starts Ghostscript in a scratch directory of its own, with its standard
+// streams on streams; both are recorded in guard, so that from here on a
+// signal stops it and removes the directory. Returns its pid, or 0 with
+// reason set.
+pid_t startInScratch(const std::string& program,
+                     const std::vector<std::string>& device,
+                     const int streams[3], ChildProcessGuard& guard,
+                     std::string& reason) {
+  TerminationSignalsHeld held;
+  const std::string scratch = makeScratchDirectory();
+  if (scratch.empty()) {
+    reason = std::string("cannot make a scratch directory for Ghostscript: ") +
+             strerror(errno);
+    return 0;
+  }
+  guard.recordDirectory(scratch);
+  pid_t pid = 0;
+  const int error = spawn(program, arguments(device), childEnvironment(scratch),
+                          streams, pid);
+  if (error != 0) {
+    reason = "cannot run " + program + ": " + strerror(error);
+    return 0;
+  }
+  guard.recordChild(pid);
+  return pid;
+}
+
 // Waits until the child has ended, leaving it for ChildProcessGuard to
 // reap. False, with errno set, when it cannot.
 bool waitUntilEnded(pid_t pid) {
@@ -195,26 +222,9 @@ bool renderWithGhostscript(const std::string& program,
   // behind its back, and its exit status lost.
   signal(SIGCHLD, SIG_DFL);
   ChildProcessGuard guard;
-  pid_t pid = 0;
-  {
-    TerminationSignalsHeld held;  // the directory and child are recorded
-    const std::string scratch = makeScratchDirectory();
-    if (scratch.empty()) {
-      reason =
-          std::string("cannot make a scratch directory for Ghostscript: ") +
-          strerror(errno);
-      return false;
-    }
-    guard.recordDirectory(scratch);
-    const int streams[3] = {input.get(), output.get(), messages.get()};
-    const int error = spawn(program, arguments(device),
-                            childEnvironment(scratch), streams, pid);
-    if (error != 0) {
-      reason = "cannot run " + program + ": " + strerror(error);
-      return false;
-    }
-    guard.recordChild(pid);
-  }
+  const int streams[3] = {input.get(), output.get(), messages.get()};
+  const pid_t pid = startInScratch(program, device, streams, guard, reason);
+  if (pid == 0) return false;
   if (!waitUntilEnded(pid)) {
     reason = std::string("cannot wait for Ghostscript: ") + strerror(errno);
     return false;
