@@ -37,9 +37,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "server, one row per case with a 0/1 flag per resource constraint, groups\n"
   "the rows by the number of racks selected, and writes an Encapsulated\n"
   "PostScript document: a line chart of the share of successful groups per\n"
-  "resource, and a table of every value. An output name ending in .pdf or\n"
-  ".png gets the document as a PDF or the chart as a PNG picture, rendered\n"
-  "by Ghostscript.\n"
+  "resource, and a table of every value. An output name ending in .pdf\n"
+  "or in .png gets the document as a PDF or the chart as a PNG picture,\n"
+  "rendered by Ghostscript.\n"
   "\n"
   "It only reads from the database, and writes the document only once it is\n"
   "complete, so a failed run leaves the output file as it was.")
