@@ -17,10 +17,10 @@
 // a TemporaryFileGuard recorded, stops the child process and removes the
 // directory a ChildProcessGuard recorded, cancels the statement in flight
 // on the server (KILL QUERY; a bounded wait; the connections closed), and
-// dies of
-// the signal, so the exit status names it. The main thread, as it leaves
-// (return from main, or exit()), waits for a signal that arrived before to
-// take effect, so no such signal is lost to a run that ends meanwhile.
+// dies of the signal, so the exit status names it. The main thread, as it
+// leaves (return from main, or exit()), waits for a signal that arrived
+// before to take effect, so no such signal is lost to a run that ends
+// meanwhile.
 // SIGPIPE is not among them: the client library ignores it.
 void watchTerminationSignals();
 
