@@ -31,13 +31,15 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_CONTACT
     "tallyplot maintainers <maintainers@tallyplot.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "two-page EPS chart of a MariaDB or MySQL table of evaluated cases")
+    "two-page chart of a MariaDB or MySQL table of evaluated cases")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "tallyplot reads a table of evaluated cases from a MariaDB or MySQL\n"
   "server, one row per case with a 0/1 flag per resource constraint, groups\n"
   "the rows by the number of racks selected, and writes an Encapsulated\n"
   "PostScript document: a line chart of the share of successful groups per\n"
-  "resource, and a table of every value.\n"
+  "resource, and a table of every value. An output name ending in .pdf\n"
+  "or in .png gets the document as a PDF or the chart as a PNG picture,\n"
+  "rendered by Ghostscript.\n"
   "\n"
   "It only reads from the database, and writes the document only once it is\n"
   "complete, so a failed run leaves the output file as it was.")
@@ -49,6 +51,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # was really linked with (libc6, libmariadb3, libstdc++6, ...) and the
 # versions they need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Ghostscript renders the PDF and PNG output, run as a program; the EPS,
+# the program's own format, needs nothing of it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ghostscript)
 set(CPACK_STRIP_FILES ON)
 # Directories the install creates get 0755 whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

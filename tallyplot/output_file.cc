@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "descriptor_io.h"
 #include "standard_streams.h"
 #include "termination_signals.h"
 
@@ -30,22 +31,6 @@ std::string resolvedPath(const std::string& path) {
   char resolved[PATH_MAX];
   if (realpath(path.c_str(), resolved) == nullptr) return path;
   return resolved;
-}
-
-// Writes all of content to fd, retrying short and interrupted writes.
-bool writeAll(int fd, const std::string& content) {
-  const char* next = content.data();
-  size_t left = content.size();
-  while (left > 0) {
-    ssize_t written = ::write(fd, next, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    next += written;
-    left -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // The permissions a newly created file gets from this process.
@@ -153,8 +138,13 @@ bool overwriteRegularFile(int fd, const std::string& content) {
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
+std::string outputFileError(const std::string& path,
+                            const std::string& reason) {
+  return "Failed to write output file: " + path + ": " + reason;
+}
+
 bool OutputFile::fail(int errnum) {
-  error_ = "Failed to write output file: " + path_ + ": " + strerror(errnum);
+  error_ = outputFileError(path_, strerror(errnum));
   return false;
 }
 

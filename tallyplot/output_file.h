@@ -6,6 +6,10 @@
 
 #include <string>
 
+// The diagnostic of a document that cannot reach path:
+// "Failed to write output file: <path>: <reason>".
+std::string outputFileError(const std::string& path, const std::string& reason);
+
 // Writes a finished document to a path without ever leaving it half
 // written: regular files are replaced atomically, anything else (a
 // terminal, a pipe, a device) is written in place, and so is a writable

@@ -15,6 +15,7 @@
 #include "one_pass_plan.h"
 #include "output_file.h"
 #include "per_series_plan.h"
+#include "rendering.h"
 #include "resultset.h"
 #include "series.h"
 #include "standard_streams.h"
@@ -44,7 +45,10 @@ std::string help(const char* program) {
   const Settings defaults;
   return usage(program) +
          "Writes a two-page EPS chart of a table of evaluated cases to "
-         "<filename>.\n\n"
+         "<filename>;\n"
+         "a name ending in .pdf gets both pages as a PDF, one ending in .png "
+         "the chart\npage as a PNG picture, both rendered by Ghostscript "
+         "(gs).\n\n"
          "Settings, all six or none (default):\n"
          "  host      the server (" +
          defaults.host +
@@ -72,6 +76,13 @@ std::string help(const char* program) {
          "  TALLYPLOT_JOBS           connections that read the data table at "
          "once (1 to 64;\n"
          "                           jobs= in [tallyplot]); default 1\n"
+         "  TALLYPLOT_PNG_DPI        the PNG's dots per inch, " +
+         std::to_string(kPngResolution.lowest) + " to " +
+         std::to_string(kPngResolution.highest) + " (" +
+         std::to_string(kPngResolution.fallback) +
+         ");\n"
+         "                           or png-dpi in the option file's "
+         "[tallyplot]\n"
          "  MYSQL_TCP_PORT           the server's port\n"
          "  MYSQL_UNIX_PORT          the server's Unix socket\n\n"
          "Exit status 0 when the file is written, 1 after one diagnostic\n"
@@ -205,6 +216,11 @@ int runTallyplot(int argc, char** argv) {
     std::cerr << invalid;
     return 1;
   }
+  Rendering rendering(argv[1]);
+  if (!rendering.prepare()) {
+    std::cerr << rendering.error();
+    return 1;
+  }
   watchTerminationSignals();
   // The document is built in memory and written only once it is complete,
   // so a run that fails anywhere, even deep in the query layer, leaves the
@@ -216,7 +232,12 @@ int runTallyplot(int argc, char** argv) {
   }
   std::ostringstream document;
   if (!buildDocument(document, settings, plan, jobs)) return 1;
-  if (!file.write(document.str())) {
+  std::string content = document.str();
+  if (!rendering.apply(content)) {
+    std::cerr << rendering.error();
+    return 1;
+  }
+  if (!file.write(content)) {
     std::cerr << file.error() << "\n";
     return 1;
   }

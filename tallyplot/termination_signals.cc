@@ -1,17 +1,20 @@
 #include "termination_signals.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -40,6 +43,42 @@ std::string& temporaryPath() {
   return *path;
 }
 
+// The child process to stop and the directory to remove on a signal,
+// guarded by heldBack().
+struct ChildWork {
+  pid_t pid = 0;
+  std::string directory;
+};
+
+ChildWork& childWork() {
+  static auto* work = new ChildWork;
+  return *work;
+}
+
+// Removes one entry of a directory tree that nftw walks depth first.
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return remove(path);
+}
+
+// Stops the recorded child, reaps it and removes its directory; returns
+// its wait status, -1 when none was recorded. A child that has ended by
+// itself is a zombie until reaped here, so its pid cannot name another
+// process when it is killed. Call with heldBack() taken.
+int endChildWork() {
+  ChildWork& work = childWork();
+  int status = -1;
+  if (work.pid > 0) {
+    kill(work.pid, SIGKILL);
+    while (waitpid(work.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (!work.directory.empty()) {
+    nftw(work.directory.c_str(), removeEntry, 8, FTW_DEPTH | FTW_PHYS);
+  }
+  work = ChildWork();
+  return status;
+}
+
 // The signal thread's descriptors: the watched signals, which only it
 // reads, the main thread's notice that the run is leaving, and the
 // answer that no signal is left to act on.
@@ -59,6 +98,7 @@ Watch& watch() {
 [[noreturn]] void stopRun(int sig, sigset_t watched) {
   std::lock_guard<std::recursive_mutex> held(heldBack());
   if (!temporaryPath().empty()) unlink(temporaryPath().c_str());
+  endChildWork();
   // The signals keep their default action throughout, only held back: let
   // them through here, so a second one ends the run at once, there being
   // nothing left to tidy but the server's statement.
@@ -153,4 +193,21 @@ bool TemporaryFileGuard::record(const std::string& path) {
 void TemporaryFileGuard::forget() {
   std::lock_guard<std::recursive_mutex> held(heldBack());
   temporaryPath().clear();
+}
+
+ChildProcessGuard::~ChildProcessGuard() { end(); }
+
+void ChildProcessGuard::recordDirectory(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  childWork().directory = path;
+}
+
+void ChildProcessGuard::recordChild(pid_t pid) {
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  childWork().pid = pid;
+}
+
+int ChildProcessGuard::end() {
+  std::lock_guard<std::recursive_mutex> held(heldBack());
+  return endChildWork();
 }

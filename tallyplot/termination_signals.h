@@ -5,6 +5,8 @@
 #ifndef TALLYPLOT_TERMINATION_SIGNALS_H_
 #define TALLYPLOT_TERMINATION_SIGNALS_H_
 
+#include <sys/types.h>
+
 #include <mutex>
 #include <string>
 
@@ -12,11 +14,13 @@
 // start (under nohup SIGHUP stays ignored) for the rest of the run. Call
 // once, before any other thread exists. On a signal it waits for any
 // section held back by TerminationSignalsHeld, removes the temporary file
-// a TemporaryFileGuard recorded, cancels the statement in flight on the
-// server (KILL QUERY; a bounded wait; the connections closed), and dies of
-// the signal, so the exit status names it. The main thread, as it leaves
-// (return from main, or exit()), waits for a signal that arrived before to
-// take effect, so no such signal is lost to a run that ends meanwhile.
+// a TemporaryFileGuard recorded, stops the child process and removes the
+// directory a ChildProcessGuard recorded, cancels the statement in flight
+// on the server (KILL QUERY; a bounded wait; the connections closed), and
+// dies of the signal, so the exit status names it. The main thread, as it
+// leaves (return from main, or exit()), waits for a signal that arrived
+// before to take effect, so no such signal is lost to a run that ends
+// meanwhile.
 // SIGPIPE is not among them: the client library ignores it.
 void watchTerminationSignals();
 
@@ -49,6 +53,28 @@ class TemporaryFileGuard {
 
   // The file is gone or renamed; call with the signals held back.
   void forget();
+};
+
+// Has a child process killed and reaped, and the scratch directory it works
+// in removed with the files in it, when a termination signal arrives while
+// they are recorded, so that a stopped run leaves neither behind.
+class ChildProcessGuard {
+ public:
+  ChildProcessGuard() = default;
+  ~ChildProcessGuard();
+  ChildProcessGuard(const ChildProcessGuard&) = delete;
+  ChildProcessGuard& operator=(const ChildProcessGuard&) = delete;
+
+  // Names the directory; call with the signals held back.
+  void recordDirectory(const std::string& path);
+
+  // Names the child, started in that directory; call with the signals
+  // held back.
+  void recordChild(pid_t pid);
+
+  // Kills the child unless it has ended, reaps it, removes the directory
+  // and forgets both. Returns the child's wait status, -1 without a child.
+  int end();
 };
 
 #endif  // TALLYPLOT_TERMINATION_SIGNALS_H_

@@ -1009,15 +1009,20 @@ TEST_F(DocumentTest, AccentedNamesAreDrawnAsWritten) {
                       ")\n (?uro?)\n (Z\xfcrich X??Y)\n"
                       " (A?B)\n] tableColumn"),
             std::string::npos);
-  ProcessResult drawn = test_support::runProcess(
-      "gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=txtwrite",
-             "-sOutputFile=-", dir_.file("chart.eps")});
+  const std::string drawn =
+      test_support::ghostscriptText(dir_.file("chart.eps"));
   const std::string text = "R\u00e9sum\u00e9 Gr\u00f6\u00dfe \u00dcber";
-  const size_t label = drawn.out.find(text);
-  EXPECT_NE(label, std::string::npos) << drawn.out;
-  EXPECT_NE(drawn.out.find(text, label + 1), std::string::npos) << "page 2";
-  EXPECT_NE(drawn.out.find("?uro?"), std::string::npos) << drawn.out;
-  EXPECT_NE(drawn.out.find("Crew-tended LTL"), std::string::npos) << "hyphen";
+  const size_t label = drawn.find(text);
+  EXPECT_NE(label, std::string::npos) << drawn;
+  EXPECT_NE(drawn.find(text, label + 1), std::string::npos) << "page 2";
+  EXPECT_NE(drawn.find("?uro?"), std::string::npos) << drawn;
+  EXPECT_NE(drawn.find("Crew-tended LTL"), std::string::npos) << "hyphen";
+  // The PDF keeps the same text, as text.
+  const std::string pdf = dir_.file("chart.pdf");
+  ProcessResult result = run(pdf);
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(test_support::renderWithGhostscript(pdf).pages, 2);
+  EXPECT_EQ(test_support::ghostscriptText(pdf), drawn);
   // Session settings a DBA or the option file chose change nothing: the
   // texts arrive in UTF-8 whatever set the connection sends its statements
   // in (sjis and cp932 put ASCII bytes into characters, swe7 letters where

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package (scripts/package.sh, lintian included) and checks
 # it without installing it: its contents list the binary, the manual page and
-# the copyright file, its dependencies name the client library, and the
-# binary unpacked with dpkg -x into a temporary directory writes the demo
-# document byte for byte like BUILD_DIR/tallyplot, against a throwaway
-# server. Exits non-zero on any failure.
+# the copyright file, its dependencies name the client library, it
+# recommends Ghostscript, and the binary unpacked with dpkg -x into a
+# temporary directory writes the demo document byte for byte like
+# BUILD_DIR/tallyplot, against a throwaway server. Exits non-zero on any
+# failure.
 #
 # Usage: tests/package_test.sh BUILD_DIR
 # The package is built in BUILD_DIR-package unless TALLYPLOT_PACKAGE_DIR
@@ -46,6 +47,9 @@ check_depends() {
   depends=$(dpkg-deb -f "$deb" Depends)
   grep -qE '(^|, )libmariadb3( |,|$)' <<<"$depends" ||
     fail "Depends of $deb does not name libmariadb3: $depends"
+  # Without Ghostscript a run can write EPS only, not PDF or PNG.
+  [[ $(dpkg-deb -f "$deb" Recommends) == ghostscript ]] ||
+    fail "$deb does not recommend ghostscript"
 }
 
 # Writes the demo document with BINARY to OUTPUT, on the server at port.

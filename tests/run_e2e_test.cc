@@ -419,14 +419,43 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
     return "Cannot read TALLYPLOT_DEFAULTS_FILE \"" + file + "\": " + reason +
            "\n";
   };
+  auto invalidDpi = [](const std::string& value) {
+    return "Invalid TALLYPLOT_PNG_DPI \"" + value +
+           "\": set it to a whole number from 10 to 1200, or leave it unset "
+           "or empty\n";
+  };
+  auto noGhostscript = [&](const std::string& file, const char* format) {
+    return "Failed to write output file: " + dir_.file(file) + ": writing " +
+           format +
+           " needs Ghostscript (gs), which is not on PATH; install it with "
+           "apt-get install ghostscript\n";
+  };
   struct Case {
     const char* name;
     std::string pass;
     std::map<std::string, std::string> env;
     std::string err;
+    std::string file = "nodir/chart.eps";
   };
+  const std::map<std::string, std::string> noGs = {{"PATH", files.path()}};
   const Case cases[] = {
       {"reachable server", "wqzk", {}, missing},
+      {"PNG resolution below its range, checked for any format",
+       "wrong",
+       {{"TALLYPLOT_PNG_DPI", "9"}},
+       invalidDpi("9")},
+      {"PNG resolution above its range",
+       "wrong",
+       {{"TALLYPLOT_PNG_DPI", "1201"}},
+       invalidDpi("1201")},
+      {"PNG resolution not a number",
+       "wrong",
+       {{"TALLYPLOT_PNG_DPI", "150dpi"}},
+       invalidDpi("150dpi")},
+      {"no Ghostscript for a PDF", "wrong", noGs,
+       noGhostscript("nodir/chart.pdf", "PDF"), "nodir/chart.pdf"},
+      {"no Ghostscript for a PNG", "wrong", noGs,
+       noGhostscript("nodir/chart.png", "PNG"), "nodir/chart.png"},
       {"refused login", "wrong", {}, missing},
       {"no server",
        "wqzk",
@@ -475,7 +504,8 @@ TEST_F(RunFixture, MissingDirectoryIsReportedBeforeAnyConnection) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessResult run = runTallyplot(args(path, "cases", c.pass), c.env);
+    ProcessResult run =
+        runTallyplot(args(dir_.file(c.file), "cases", c.pass), c.env);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.status, 1);
@@ -550,6 +580,92 @@ TEST_F(RunFixture, DescriptorPathsFollowTheShellsRedirections) {
     EXPECT_TRUE(readFile(log) ==
                 "previous\n" + (appended ? readFile(path) : ""))
         << "the redirected file lost its content or the document differs";
+  }
+}
+
+// Page 1 of the EPS document at path as Ghostscript renders it into a PNG
+// with the program's settings: a valid picture, 11 by 8.5 inches at dpi.
+std::string renderedChartPage(const std::string& path, int dpi) {
+  ProcessResult gs = test_support::runProcess(
+      "gs",
+      {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m",
+       "-r" + std::to_string(dpi), "-dFirstPage=1", "-dLastPage=1",
+       "-dTextAlphaBits=4", "-dGraphicsAlphaBits=4", "-sOutputFile=-", path});
+  EXPECT_EQ(gs.status, 0) << gs.err;
+  return gs.out;
+}
+
+// The output name's extension chooses the format, in any case: a PDF of
+// both pages with the document's text, or the PNG of the chart page that
+// Ghostscript renders from the document at the resolution asked for;
+// any other name, the EPS byte for byte, without Ghostscript. Nothing else
+// is left behind, Ghostscript's scratch files included, GS_OPTIONS adds
+// nothing to the program's settings, and a run started with SIGCHLD
+// ignored still learns how Ghostscript ended.
+TEST_F(RunFixture, OutputNameChoosesTheFormat) {
+  loadValidData(*output_, *data_);
+  const std::string reference = dir_.file("reference.eps");
+  expectCompleteRun(runTallyplot(args(reference)), reference);
+  const std::string text = test_support::ghostscriptText(reference);
+  TempDir scratch, files;
+  writeFile(files.file("dpi.cnf"), "[tallyplot]\npng-dpi=72\n");
+  const std::string toStdout = files.file("stdout.pdf");
+  ASSERT_EQ(symlink("/dev/stdout", toStdout.c_str()), 0);
+  struct Case {
+    std::string name;  // in dir_, unless absolute
+    std::map<std::string, std::string> env;
+    std::string format;
+    int dpi = 150;
+    bool childIgnored = false;  // started with SIGCHLD ignored
+  };
+  const Case cases[] = {
+      {"chart.eps", {}, "eps"},
+      {"chart", {}, "eps"},
+      {"chart.eps", {{"TALLYPLOT_PNG_DPI", "1200"}}, "eps"},
+      {"chart.eps", {{"PATH", files.path()}}, "eps"},
+      {"chart.pdf", {}, "pdf"},
+      {"chart.PDF", {}, "pdf"},
+      {"chart.pdf", {}, "pdf", 150, true},
+      {toStdout, {}, "pdf"},
+      {"chart.png", {}, "png"},
+      {"chart.Png", {{"TALLYPLOT_PNG_DPI", "10"}}, "png", 10},
+      {"chart.png",
+       {{"TALLYPLOT_DEFAULTS_FILE", files.file("dpi.cnf")}},
+       "png",
+       72},
+      {"chart.png", {{"GS_OPTIONS", "-dFIXEDMEDIA -sPAPERSIZE=a4"}}, "png"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + (c.env.empty() ? "" : " " + c.env.begin()->first));
+    const bool absolute = c.name[0] == '/';
+    const std::string path = absolute ? c.name : dir_.file(c.name);
+    std::map<std::string, std::string> env = c.env;
+    env["TMPDIR"] = scratch.path();
+    std::vector<std::string> given = args(path);
+    given.insert(given.begin(), {"-c", "trap '' CHLD; exec \"$0\" \"$@\"",
+                                 test_support::tallyplotBinary()});
+    ProcessResult run = c.childIgnored
+                            ? test_support::runProcess("/bin/bash", given, env)
+                            : runTallyplot(args(path), env);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string written = absolute ? run.out : readFile(path);
+    if (c.format == "eps") {
+      EXPECT_TRUE(written == readFile(reference)) << "another document";
+    } else if (c.format == "pdf") {
+      EXPECT_EQ(written.rfind("%PDF-", 0), 0u);
+      const std::string pdf = files.file("written.pdf");
+      writeFile(pdf, written);
+      EXPECT_EQ(test_support::renderWithGhostscript(pdf).pages, 2);
+      EXPECT_EQ(test_support::ghostscriptText(pdf), text);
+    } else {
+      EXPECT_TRUE(written == renderedChartPage(reference, c.dpi))
+          << "not the picture Ghostscript renders of the chart page";
+    }
+    if (!absolute) unlink(path.c_str());
+    EXPECT_EQ(listDirectory(dir_.path()),
+              std::vector<std::string>{"reference.eps"});
+    EXPECT_EQ(listDirectory(scratch.path()), std::vector<std::string>{});
   }
 }
 
@@ -1372,6 +1488,76 @@ TEST_F(RunFixture, SignalsWhileTheDocumentIsWritten) {
         << "the path holds neither the old nor exactly the new document";
     EXPECT_EQ(listDirectory(dir_.path()),
               (std::vector<std::string>{"chart.eps", "reference.eps"}));
+  }
+}
+
+// Stands in for Ghostscript, first on PATH, since no real Ghostscript
+// fails or waits on cue: it records its pid and leaves a file in its
+// scratch directory (TMPDIR), then fails as Ghostscript does, or announces
+// itself and waits (30 s at most) for a release that never comes.
+const char kGhostscriptStandIn[] = R"(#!/bin/sh
+here=$(dirname "$0")
+echo $$ > "$here/pid"
+touch "$TMPDIR/gs_scratch"
+if [ "$TALLYPLOT_TEST_GS" = fail ]; then
+  echo '   Error: /undefined in --planted--' >&2
+  exit 1
+fi
+touch "$here/entered"
+i=0
+while [ ! -e "$here/release" ] && [ $i -lt 3000 ]; do
+  sleep 0.01
+  i=$((i + 1))
+done
+exec /usr/bin/gs "$@"
+)";
+
+// A rendering that fails, or that a signal stops, leaves the target as it
+// was, no temporary file beside it, no Ghostscript process and none of its
+// scratch files; a failure is reported in Ghostscript's words, and a
+// signal still ends the run as the signal says.
+TEST_F(RunFixture, FailedOrStoppedRenderingLeavesNothingBehind) {
+  loadValidData(*output_, *data_);
+  test_support::useTestServer();  // the child inherits the port
+  TempDir bin, scratch, side;
+  const std::string gs = bin.file("gs");
+  writeFile(gs, kGhostscriptStandIn);
+  ASSERT_EQ(chmod(gs.c_str(), 0755), 0);
+  const std::string path = dir_.file("chart.pdf");
+  struct Ending {
+    const char* behaviour;
+    int signal;  // sent once the stand-in waits; 0: none
+    int status;
+    std::string err;
+  };
+  const Ending endings[] = {
+      {"fail", 0, 1,
+       "Failed to write output file: " + path +
+           ": Ghostscript failed: Error: /undefined in --planted--\n"},
+      {"wait", SIGTERM, 128 + SIGTERM, ""},
+  };
+  for (const Ending& e : endings) {
+    SCOPED_TRACE(e.behaviour);
+    writeFile(path, kPrevious);
+    unlink(bin.file("entered").c_str());
+    ChildRun child(args(path), side.file("out.txt"), side.file("err.txt"),
+                   {{{"PATH", bin.path() + ":" + std::getenv("PATH")},
+                     {"TMPDIR", scratch.path()},
+                     {"TALLYPLOT_TEST_GS", e.behaviour}}});
+    if (e.signal != 0) {
+      ASSERT_TRUE(waitFor(
+          child, [&] { return fileExists(bin.file("entered")); }, "gs"));
+      ASSERT_TRUE(child.signal(e.signal));
+    }
+    EXPECT_EQ(child.wait(), e.status);
+    EXPECT_EQ(readFile(side.file("err.txt")), e.err);
+    EXPECT_EQ(readFile(path), kPrevious);
+    EXPECT_EQ(listDirectory(dir_.path()),
+              std::vector<std::string>{"chart.pdf"});
+    EXPECT_EQ(listDirectory(scratch.path()), std::vector<std::string>{});
+    std::string pid = readFile(bin.file("pid"));
+    EXPECT_FALSE(fileExists("/proc/" + pid.substr(0, pid.find('\n'))))
+        << "Ghostscript still runs";
   }
 }
 

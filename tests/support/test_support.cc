@@ -352,6 +352,14 @@ RenderResult renderWithGhostscript(const std::string& path) {
   return result;
 }
 
+std::string ghostscriptText(const std::string& path) {
+  ProcessResult gs =
+      runProcess("gs", {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                        "-sDEVICE=txtwrite", "-sOutputFile=-", path});
+  EXPECT_EQ(gs.status, 0) << gs.err;
+  return gs.out;
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern =

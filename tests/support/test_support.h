@@ -100,6 +100,10 @@ struct RenderResult {
 // Renders path with gs -dSAFER -dBATCH -dNOPAUSE on the nullpage device.
 RenderResult renderWithGhostscript(const std::string& path);
 
+// The text Ghostscript's txtwrite device finds on every page of the
+// document at path, in UTF-8; fails the test when it cannot render it.
+std::string ghostscriptText(const std::string& path);
+
 // A temporary directory removed with everything in it when the object goes.
 class TempDir {
  public:
