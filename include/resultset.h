@@ -98,6 +98,11 @@ class ResultSet {
   // thread that uses them never returns to its caller, so the caller must
   // end the process. False when no statement was in flight.
   static bool cancelStatementInFlight(std::chrono::milliseconds wait);
+  // Sends KILL QUERY for the server thread thread on conn, an idle
+  // connection of the run, from a thread of the run's own while others
+  // use their connections; false when the server refuses or conn is gone.
+  // Never opens conn again or ends the process.
+  static bool killQuery(MYSQL* conn, unsigned long thread);
   // text, which arrived over conn in UTF-8 like every text, as the server
   // reads it in a statement on conn, for splicing into one: itself, unless
   // it goes beyond ASCII and conn's statements are in another character set

@@ -217,6 +217,12 @@ bool ResultSet::cancelStatementInFlight(std::chrono::milliseconds wait) {
   return ::cancelStatementInFlight(wait);
 }
 
+bool ResultSet::killQuery(MYSQL* conn, unsigned long thread) {
+  StatementInFlight inFlight(conn);
+  const std::string kill = "KILL QUERY " + std::to_string(thread);
+  return mysql_query(conn, kill.c_str()) == 0;
+}
+
 void ResultSet::setConn(MYSQL* newconn) { conn = newconn; }
 
 MYSQL* ResultSet::getConn() const { return conn; }

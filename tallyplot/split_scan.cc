@@ -181,9 +181,7 @@ class RangeScan {
         if (running_[w]) running.push_back(mysql_thread_id(conns[w]));
       }
       lock.unlock();
-      for (unsigned long thread : running) {
-        ResultSet(idle).tryStoreQuery("KILL QUERY " + std::to_string(thread));
-      }
+      for (unsigned long thread : running) ResultSet::killQuery(idle, thread);
       lock.lock();
       changed_.wait_for(lock, kStopAgainAfter,
                         [this] { return working_ == 0; });
