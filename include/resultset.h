@@ -47,6 +47,10 @@ namespace resultset {
 // Magnitude of d, used by the label placement.
 double abs(double d);
 
+// text as a hexadecimal string literal, X'...', which a statement can hold
+// whatever bytes text holds, with no quoting.
+std::string hexLiteral(const std::string& text);
+
 }  // namespace resultset
 
 // Closes a connection opened by ResultSet::makeConn.

@@ -35,17 +35,6 @@ namespace {
   std::exit(1);
 }
 
-// The bytes of text as hexadecimal digits.
-std::string hexDigits(const std::string& text) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char c : text) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 0x0F];
-  }
-  return hex;
-}
-
 // The query-failure diagnostic: the library's error text and the query.
 std::string queryFailureText(const std::string& error, const std::string& q) {
   return "Failure to execute: \n\t" + error + "\n\n\tOn query: \"" + q + "\"\n";
@@ -88,6 +77,20 @@ bool isRefusedAsWritten(unsigned errnum) {
 
 }  // namespace
 
+namespace resultset {
+
+std::string hexLiteral(const std::string& text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex = "X'";
+  for (unsigned char c : text) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 0x0F];
+  }
+  return hex + "'";
+}
+
+}  // namespace resultset
+
 void ConnectionCloser::operator()(MYSQL* conn) const {
   ConnectionsInUse use;
   closeConnection(conn);
@@ -107,8 +110,9 @@ std::string ResultSet::inStatementCharacterSet(MYSQL* conn,
   // A binary result, which the server sends as it is, whatever the
   // session's character_set_results.
   ResultSet converted(conn);
-  converted.storeQuery("select cast(convert(_utf8mb4 X'" + hexDigits(text) +
-                       "' using " + charset + ") as binary)");
+  converted.storeQuery("select cast(convert(_utf8mb4 " +
+                       resultset::hexLiteral(text) + " using " + charset +
+                       ") as binary)");
   converted.next();
   return converted.get(0);
 }

@@ -94,17 +94,6 @@ bool parseTableName(const std::string& table, std::string& database,
   return at == table.size();
 }
 
-// The bytes of text as a hexadecimal literal, which needs no quoting.
-std::string hexLiteral(const std::string& text) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex = "X'";
-  for (unsigned char c : text) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 0x0F];
-  }
-  return hex + "'";
-}
-
 // Whether idx leads the primary key of table and the table keeps its rows
 // itself, asked of the server's own description, which reads no row. A
 // view has no key of its own; a Spider table already has its backends scan
@@ -117,8 +106,8 @@ bool splitsWell(MYSQL* conn, const std::string& table) {
   // that table's description only, not every table's.
   const std::string which =
       " where table_schema = " +
-      (database.empty() ? "database()" : hexLiteral(database)) +
-      " and table_name = " + hexLiteral(name);
+      (database.empty() ? "database()" : resultset::hexLiteral(database)) +
+      " and table_name = " + resultset::hexLiteral(name);
   ResultSet described(conn);
   if (!described.tryStoreQuery(
           "select (select engine from information_schema.tables" + which +
